@@ -1,0 +1,66 @@
+// The operating system's file services, in the shape the rest of the program expects of them.
+//
+// One implementation file per system sits beside this header (FileServices_posix.cpp). Paths are
+// 8-bit strings. Calls that can fail return a sentinel (InvalidHandle, false, -1) and leave the
+// system's error code for LastOsErrorText(); none of them throws.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+using THandle = intptr_t;
+inline constexpr THandle InvalidHandle = -1;
+
+// The separator between folder and file names, and the characters that end a folder part
+// when a file name or extension is picked out of a path.
+inline constexpr char PathDelim = '/';
+bool IsPathDelimiter(char c);
+
+// Attribute word of a path.
+inline constexpr uint32_t faReadOnly = 0x01;
+inline constexpr uint32_t faDirectory = 0x10;
+inline constexpr uint32_t faInvalid = 0xFFFFFFFF;
+
+// Read-only bit when the file has no write permission bit at all, directory bit for a folder;
+// faInvalid (all bits set) when the path is empty or cannot be examined.
+uint32_t GetFileAttributes(const std::string& path);
+
+// True when a file (not a folder) of that name exists; a symbolic link counts by its target.
+bool FileExists(const std::string& path);
+// True when anything at all stands under that name, a dangling symbolic link included.
+bool EntryExists(const std::string& path);
+
+enum class TFileAccess { Read, Write, ReadWrite };
+
+// Opens an existing file, never through a symbolic link, never truncating it. Opening for
+// writing a file that has no write permission bits fails, also for the superuser, the way a
+// read-only file is refused on systems that have the attribute.
+THandle FileOpen(const std::string& path, TFileAccess access);
+
+// Creates a file or truncates an existing one ("create always") for reading and writing. Never
+// follows a symbolic link; a new file is readable and writable by its owner alone; an existing
+// read-only file is refused.
+THandle FileCreate(const std::string& path);
+
+// Creates a new file only if no entry of that name exists ("create new"), never through a
+// symbolic link, private to the owner. Fails with EntryTaken() true when the name is taken.
+THandle FileCreateNew(const std::string& path);
+bool LastErrorWasEntryTaken();
+
+// Plain transfers: the count moved, 0 at the end of the file, -1 on failure. Interrupted calls
+// are restarted; a short count means the end of the file or a full medium.
+int32_t FileRead(THandle handle, void* buffer, int32_t count);
+int32_t FileWrite(THandle handle, const void* buffer, int32_t count);
+// The new position, or -1. origin: 0 from the start, 1 from the current position, 2 from the end.
+int64_t FileSeek(THandle handle, int64_t offset, int origin);
+bool FileTruncate(THandle handle, int64_t size);
+void FileClose(THandle handle);
+
+bool DeleteFile(const std::string& path);
+bool CreateDir(const std::string& path);
+// Renames a file. Never replaces an existing target; across file systems the file is copied
+// with its permission bits and the source deleted.
+bool MoveFile(const std::string& source, const std::string& dest);
+
+// The system's text for the last failed call of this thread.
+std::string LastOsErrorText();

@@ -1,0 +1,102 @@
+// Byte streams: the abstract TStream, TFileStream over a file opened by name, TMemoryStream.
+//
+// A stream has a position and a size. Read and Write are the plain operations (they move what
+// they can and say how much); ReadBuffer and WriteBuffer are exact and raise EReadError
+// "Stream read error" / EWriteError "Stream write error" when the stream takes or gives less.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "FileServices.h"
+#include "SysUtils.h"
+
+enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+class TStream : public TObject {
+ public:
+  TStream() = default;
+  TStream(const TStream&) = delete;
+  TStream& operator=(const TStream&) = delete;
+  ~TStream() override = default;
+
+  // Reads up to count bytes into buffer; returns how many came, 0 at the end of the data or
+  // when the read fails. A count of 0 or less reads nothing.
+  virtual int32_t Read(void* buffer, int32_t count) = 0;
+  // Writes up to count bytes; returns how many were taken (less when the medium is full).
+  virtual int32_t Write(const void* buffer, int32_t count) = 0;
+  // Moves the position and returns the new one; -1 when the stream cannot seek there.
+  virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+
+  // Exactly count bytes or EReadError "Stream read error". A count of 0 does nothing.
+  void ReadBuffer(void* buffer, int32_t count);
+  // Exactly count bytes or EWriteError "Stream write error". A count of 0 does nothing.
+  void WriteBuffer(const void* buffer, int32_t count);
+
+  int64_t Position();
+  void SetPosition(int64_t position);
+  virtual int64_t Size();
+  // Changes the size; the default raises EStreamError for streams that cannot do it.
+  virtual void SetSize(int64_t newSize);
+
+  // Copies exactly count bytes from source's position to this stream's position, in pieces;
+  // raises EReadError when source ends early and EWriteError when this stream takes less.
+  // Returns count. A count of 0 copies nothing.
+  int64_t CopyFrom(TStream& source, int64_t count);
+};
+
+// A stream over a file opened by name. The handle is closed by the destructor.
+class TFileStream : public TStream {
+ public:
+  // Modes: fmOpenRead (0) opens an existing file for reading, fmOpenWrite (1) an existing file
+  // for writing, fmOpenReadWrite (2) for both; none of them truncates. fmCreate makes the file,
+  // replacing the contents of an existing one, open for reading and writing.
+  // A failed open raises EFOpenError "Cannot open file %s", a failed create EFCreateError
+  // "Cannot create file %s", both with fileName as given.
+  static constexpr uint16_t fmOpenRead = 0x0000;
+  static constexpr uint16_t fmOpenWrite = 0x0001;
+  static constexpr uint16_t fmOpenReadWrite = 0x0002;
+  static constexpr uint16_t fmCreate = 0xFFFF;
+
+  TFileStream(const std::string& fileName, uint16_t mode);
+  ~TFileStream() override;
+
+  int32_t Read(void* buffer, int32_t count) override;
+  int32_t Write(const void* buffer, int32_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  void SetSize(int64_t newSize) override;
+
+  const std::string& FileName() const { return FFileName; }
+  THandle Handle() const { return FHandle; }
+
+ private:
+  std::string FFileName;
+  THandle FHandle = InvalidHandle;
+};
+
+// A stream held in memory, growing as it is written.
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+
+  int32_t Read(void* buffer, int32_t count) override;
+  int32_t Write(const void* buffer, int32_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override { return static_cast<int64_t>(FData.size()); }
+  // Raises EOutOfMemory when the memory cannot be had.
+  void SetSize(int64_t newSize) override;
+
+  void Clear();
+  // Replaces the contents with the whole of a file, positioned at 0.
+  void LoadFromFile(const std::string& fileName);
+  void SaveToFile(const std::string& fileName);
+
+  const uint8_t* Memory() const { return FData.data(); }
+  uint8_t* Memory() { return FData.data(); }
+  const std::vector<uint8_t>& Bytes() const { return FData; }
+
+ private:
+  std::vector<uint8_t> FData;
+  int64_t FPosition = 0;
+};

@@ -1,0 +1,83 @@
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+TBytes ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return TBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteWholeFile(const std::string& path, const TBytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+TBytes BytesOf(const std::string& text) { return TBytes(text.begin(), text.end()); }
+
+std::vector<std::string> ListFolder(const std::string& path) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(path)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TTempDir::TTempDir(bool pointTmpDir) {
+  std::string pattern = (fs::temp_directory_path() / "tavrix-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  FPath = pattern;
+  if (pointTmpDir) {
+    FPointedTmpDir = true;
+    if (const char* old = std::getenv("TMPDIR")) {
+      FHadTmpDir = true;
+      FOldTmpDir = old;
+    }
+    setenv("TMPDIR", FPath.c_str(), 1);
+  }
+}
+
+TTempDir::~TTempDir() {
+  if (FPointedTmpDir) {
+    if (FHadTmpDir) setenv("TMPDIR", FOldTmpDir.c_str(), 1);
+    else unsetenv("TMPDIR");
+  }
+  std::error_code ec;
+  // Make read-only entries removable again before removing the tree.
+  for (auto it = fs::recursive_directory_iterator(FPath, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(FPath, ec);
+}
+
+namespace {
+std::string FirstExisting(std::initializer_list<const char*> candidates, std::uintmax_t minSize) {
+  for (const char* c : candidates) {
+    std::error_code ec;
+    if (fs::is_regular_file(c, ec) && fs::file_size(c, ec) >= minSize) return c;
+  }
+  ADD_FAILURE() << "none of the expected system files is present";
+  return {};
+}
+}  // namespace
+
+std::string SystemLicenceText() {
+  return FirstExisting({"/usr/share/common-licenses/GPL-3", "/usr/share/common-licenses/GPL-2"}, 10000);
+}
+
+std::string SystemLargeProgram() {
+  return FirstExisting({"/usr/bin/bash", "/bin/bash", "/usr/bin/perl", "/usr/bin/cmake"}, 1000000);
+}
+
+std::string SystemSmallProgram() {
+  return FirstExisting({"/usr/bin/true", "/bin/true", "/usr/bin/ls", "/bin/ls"}, 1000);
+}

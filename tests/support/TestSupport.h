@@ -1,0 +1,42 @@
+// Helpers shared by the tests: private temporary folders, whole-file reads and writes, and
+// files found on the machine that nobody on this project wrote.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using TBytes = std::vector<uint8_t>;
+
+TBytes ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const TBytes& bytes);
+TBytes BytesOf(const std::string& text);
+// Lists the names in a folder (without "." and ".."), sorted.
+std::vector<std::string> ListFolder(const std::string& path);
+
+// A fresh folder of its own under the system's temporary folder, removed with everything in it
+// when the object goes. With pointTmpDir the process's TMPDIR names it for the object's life,
+// so code that unpacks into "the temporary folder" lands there and can be checked.
+class TTempDir {
+ public:
+  explicit TTempDir(bool pointTmpDir = false);
+  ~TTempDir();
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+
+  const std::string& Path() const { return FPath; }
+  std::string operator/(const std::string& name) const { return FPath + "/" + name; }
+  std::vector<std::string> Names() const { return ListFolder(FPath); }
+
+ private:
+  std::string FPath;
+  bool FPointedTmpDir = false;
+  bool FHadTmpDir = false;
+  std::string FOldTmpDir;
+};
+
+// Real files from the machine: a licence text, a program of a megabyte or more, a small
+// program. Each comes from a Debian package every system has; the test fails loudly if absent.
+std::string SystemLicenceText();
+std::string SystemLargeProgram();
+std::string SystemSmallProgram();
