@@ -55,8 +55,8 @@ bool CopyAcross(const std::string& source, const std::string& dest) {
     CloseWithErrno(in);
     return false;
   }
-  int out = open(dest.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                 st.st_mode & 07777);
+  int out =
+      open(dest.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, st.st_mode & 07777);
   if (out < 0) {
     CloseWithErrno(in);
     return false;
@@ -128,9 +128,15 @@ bool EntryExists(const std::string& path) {
 THandle FileOpen(const std::string& path, TFileAccess access) {
   int flags = O_CLOEXEC | O_NOFOLLOW;
   switch (access) {
-    case TFileAccess::Read: flags |= O_RDONLY; break;
-    case TFileAccess::Write: flags |= O_WRONLY; break;
-    case TFileAccess::ReadWrite: flags |= O_RDWR; break;
+    case TFileAccess::Read:
+      flags |= O_RDONLY;
+      break;
+    case TFileAccess::Write:
+      flags |= O_WRONLY;
+      break;
+    case TFileAccess::ReadWrite:
+      flags |= O_RDWR;
+      break;
   }
   if (path.empty()) {
     errno = ENOENT;
@@ -225,9 +231,7 @@ bool DeleteFile(const std::string& path) {
   return unlink(path.c_str()) == 0;
 }
 
-bool CreateDir(const std::string& path) {
-  return !path.empty() && mkdir(path.c_str(), 0777) == 0;
-}
+bool CreateDir(const std::string& path) { return !path.empty() && mkdir(path.c_str(), 0777) == 0; }
 
 bool MoveFile(const std::string& source, const std::string& dest) {
   if (source.empty() || dest.empty()) {

@@ -35,9 +35,7 @@ int64_t TStream::Size() {
   return size;
 }
 
-void TStream::SetSize(int64_t /*newSize*/) {
-  throw EStreamError("Stream cannot change its size");
-}
+void TStream::SetSize(int64_t /*newSize*/) { throw EStreamError("Stream cannot change its size"); }
 
 int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   constexpr int32_t MaxBufSize = 0xF000;
@@ -64,9 +62,14 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
   }
   TFileAccess access = TFileAccess::Read;
   switch (mode & 0x3) {
-    case fmOpenWrite: access = TFileAccess::Write; break;
-    case fmOpenReadWrite: access = TFileAccess::ReadWrite; break;
-    default: break;
+    case fmOpenWrite:
+      access = TFileAccess::Write;
+      break;
+    case fmOpenReadWrite:
+      access = TFileAccess::ReadWrite;
+      break;
+    default:
+      break;
   }
   FHandle = FileOpen(fileName, access);
   if (FHandle == InvalidHandle) throw EFOpenError(Format(SysConst::SFOpenError, {fileName}));
@@ -119,9 +122,15 @@ int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
   int64_t base = 0;
   switch (origin) {
-    case TSeekOrigin::soBeginning: base = 0; break;
-    case TSeekOrigin::soCurrent: base = FPosition; break;
-    case TSeekOrigin::soEnd: base = Size(); break;
+    case TSeekOrigin::soBeginning:
+      base = 0;
+      break;
+    case TSeekOrigin::soCurrent:
+      base = FPosition;
+      break;
+    case TSeekOrigin::soEnd:
+      base = Size();
+      break;
   }
   int64_t target = base + offset;
   if (target < 0) return -1;

@@ -8,7 +8,8 @@ namespace {
 const TFormatArg& NextArg(std::initializer_list<TFormatArg> args, std::size_t& next,
                           std::string_view format) {
   if (next >= args.size()) {
-    throw EConvertError("Format '" + std::string(format) + "' invalid or incompatible with argument");
+    throw EConvertError("Format '" + std::string(format) +
+                        "' invalid or incompatible with argument");
   }
   return *(args.begin() + next++);
 }
@@ -32,7 +33,8 @@ std::string Format(std::string_view format, std::initializer_list<TFormatArg> ar
       continue;
     }
     if (i + 1 >= format.size()) {
-      throw EConvertError("Format '" + std::string(format) + "' invalid or incompatible with argument");
+      throw EConvertError("Format '" + std::string(format) +
+                          "' invalid or incompatible with argument");
     }
     char directive = format[++i];
     switch (directive) {
@@ -47,7 +49,8 @@ std::string Format(std::string_view format, std::initializer_list<TFormatArg> ar
       case 'd': {
         const TFormatArg& arg = NextArg(args, next, format);
         if (arg.IsText()) {
-          throw EConvertError("Format '" + std::string(format) + "' invalid or incompatible with argument");
+          throw EConvertError("Format '" + std::string(format) +
+                              "' invalid or incompatible with argument");
         }
         out += std::to_string(arg.Int());
         break;
@@ -56,13 +59,15 @@ std::string Format(std::string_view format, std::initializer_list<TFormatArg> ar
       case 'p': {
         const TFormatArg& arg = NextArg(args, next, format);
         if (arg.IsText()) {
-          throw EConvertError("Format '" + std::string(format) + "' invalid or incompatible with argument");
+          throw EConvertError("Format '" + std::string(format) +
+                              "' invalid or incompatible with argument");
         }
         out += Hex(static_cast<unsigned long long>(arg.Int()), directive == 'p' ? 8 : 1);
         break;
       }
       default:
-        throw EConvertError("Format '" + std::string(format) + "' invalid or incompatible with argument");
+        throw EConvertError("Format '" + std::string(format) +
+                            "' invalid or incompatible with argument");
     }
   }
   return out;

@@ -37,10 +37,10 @@ class Exception : public std::exception {
 };
 
 // Declares an exception class that adds nothing but its name to its base.
-#define TAVRIX_DECLARE_EXCEPTION(EName, EBase)                          \
-  class EName : public EBase {                                          \
-   public:                                                              \
-    using EBase::EBase;                                                 \
+#define TAVRIX_DECLARE_EXCEPTION(EName, EBase)                         \
+  class EName : public EBase {                                         \
+   public:                                                             \
+    using EBase::EBase;                                                \
     const char* ClassName() const noexcept override { return #EName; } \
   }
 
@@ -68,15 +68,21 @@ inline constexpr const char* SOutOfMemory = "Out of memory";
 // One argument of Format: a string or an integer.
 class TFormatArg {
  public:
-  TFormatArg(const char* s) : FIsText(true), FText(s ? s : "") {}  // NOLINT(google-explicit-constructor)
-  TFormatArg(std::string_view s) : FIsText(true), FText(s) {}      // NOLINT(google-explicit-constructor)
-  TFormatArg(const std::string& s) : FIsText(true), FText(s) {}    // NOLINT(google-explicit-constructor)
-  TFormatArg(long long v) : FInt(v) {}                              // NOLINT(google-explicit-constructor)
-  TFormatArg(int v) : FInt(v) {}                                    // NOLINT(google-explicit-constructor)
-  TFormatArg(long v) : FInt(v) {}                                   // NOLINT(google-explicit-constructor)
-  TFormatArg(unsigned v) : FInt(v) {}                               // NOLINT(google-explicit-constructor)
-  TFormatArg(unsigned long v) : FInt(static_cast<long long>(v)) {}  // NOLINT(google-explicit-constructor)
-  TFormatArg(const void* p) : FInt(static_cast<long long>(reinterpret_cast<std::uintptr_t>(p))), FIsPointer(true) {}  // NOLINT
+  TFormatArg(const char* s)
+      : FIsText(true), FText(s ? s : "") {}  // NOLINT(google-explicit-constructor)
+  TFormatArg(std::string_view s)
+      : FIsText(true), FText(s) {}  // NOLINT(google-explicit-constructor)
+  TFormatArg(const std::string& s)
+      : FIsText(true), FText(s) {}      // NOLINT(google-explicit-constructor)
+  TFormatArg(long long v) : FInt(v) {}  // NOLINT(google-explicit-constructor)
+  TFormatArg(int v) : FInt(v) {}        // NOLINT(google-explicit-constructor)
+  TFormatArg(long v) : FInt(v) {}       // NOLINT(google-explicit-constructor)
+  TFormatArg(unsigned v) : FInt(v) {}   // NOLINT(google-explicit-constructor)
+  TFormatArg(unsigned long v)
+      : FInt(static_cast<long long>(v)) {}  // NOLINT(google-explicit-constructor)
+  TFormatArg(const void* p)
+      : FInt(static_cast<long long>(reinterpret_cast<std::uintptr_t>(p))),
+        FIsPointer(true) {}  // NOLINT
 
   bool IsText() const { return FIsText; }
   bool IsPointer() const { return FIsPointer; }

@@ -18,9 +18,9 @@ std::string GetTempPath() {
 }
 
 TSystemTime GetLocalTime() {
-  timeval now {};
+  timeval now{};
   gettimeofday(&now, nullptr);
-  std::tm local {};
+  std::tm local{};
   localtime_r(&now.tv_sec, &local);
   TSystemTime t;
   t.Year = static_cast<uint16_t>(local.tm_year + 1900);

@@ -19,7 +19,8 @@ TBytes ReadWholeFile(const std::string& path) {
 void WriteWholeFile(const std::string& path, const TBytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write " + path);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 TBytes BytesOf(const std::string& text) { return TBytes(text.begin(), text.end()); }
@@ -47,8 +48,10 @@ TTempDir::TTempDir(bool pointTmpDir) {
 
 TTempDir::~TTempDir() {
   if (FPointedTmpDir) {
-    if (FHadTmpDir) setenv("TMPDIR", FOldTmpDir.c_str(), 1);
-    else unsetenv("TMPDIR");
+    if (FHadTmpDir)
+      setenv("TMPDIR", FOldTmpDir.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
   }
   std::error_code ec;
   // Make read-only entries removable again before removing the tree.
@@ -71,7 +74,8 @@ std::string FirstExisting(std::initializer_list<const char*> candidates, std::ui
 }  // namespace
 
 std::string SystemLicenceText() {
-  return FirstExisting({"/usr/share/common-licenses/GPL-3", "/usr/share/common-licenses/GPL-2"}, 10000);
+  return FirstExisting({"/usr/share/common-licenses/GPL-3", "/usr/share/common-licenses/GPL-2"},
+                       10000);
 }
 
 std::string SystemLargeProgram() {
