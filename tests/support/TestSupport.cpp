@@ -33,7 +33,9 @@ std::vector<std::string> ListFolder(const std::string& path) {
 }
 
 TTempDir::TTempDir(bool pointTmpDir) {
-  std::string pattern = (fs::temp_directory_path() / "tavrix-test-XXXXXX").string();
+  // Taken once, before any TTempDir pointed TMPDIR elsewhere, so folders never nest.
+  static const fs::path base = fs::temp_directory_path();
+  std::string pattern = (base / "tavrix-test-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   FPath = pattern;
   if (pointTmpDir) {
