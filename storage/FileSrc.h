@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "Classes.h"
 #include "Streams.h"
 #include "SysUtils.h"
 
@@ -16,8 +17,8 @@
 // each call allocates its two buffers once and frees them on every path.
 class TCompressStream : public TObject {
  public:
-  static constexpr int32_t ChunkSize = 32783;       // input bytes per block
-  static constexpr int32_t MaxBlockSize = 32784;    // the copied form of a full chunk
+  static constexpr int32_t ChunkSize = 32783;     // input bytes per block
+  static constexpr int32_t MaxBlockSize = 32784;  // the copied form of a full chunk
 
   TCompressStream();
 
@@ -39,4 +40,79 @@ class TCompressStream : public TObject {
 
  private:
   char FSignature[6];
+};
+
+// A non-visual component that carries one file inside a form description, as its binary
+// property "FileData".
+//
+// Writing a description, it packs the file that FileName names (plain, or as one container when
+// Compress is True). Reading one, it unpacks "FileData" into a new file in the user's temporary
+// folder, the temporary extraction file, which it owns from then on: FileName names it, and the
+// component deletes it when it is destroyed or when FileName is assigned. A file named through
+// FileName is never deleted.
+//
+// The plain layout of "FileData" is a 32-bit little-endian size N (at most 2,147,483,647) and
+// the N bytes; the container layout is one container of TCompressStream. Nothing in the value
+// says which layout it has: Compress decides.
+class TFileSource : public TComponent {
+  TAVRIX_CLASS(TFileSource)
+
+ public:
+  explicit TFileSource(TComponent* owner);
+  // Deletes the temporary extraction file, if the component owns one and it is still there.
+  ~TFileSource() override;
+
+  bool Compress() const { return FCompress; }
+  // True also sets Store; False leaves Store as it is.
+  void SetCompress(bool value);
+  const std::string& DisplayLabel() const { return FDisplayLabel; }
+  void SetDisplayLabel(const std::string& value) { FDisplayLabel = value; }
+  const std::string& Extension() const { return FExtension; }
+  void SetExtension(const std::string& value) { FExtension = value; }
+  // The held file name if a file (not a folder) of that name exists now, else empty.
+  std::string FileName() const;
+  // Deletes the temporary extraction file the component owns (even when value names it), then
+  // holds value as a file of the user's and takes Extension from it: from its last "." to the
+  // end, or empty when a "/" comes after the last "." or there is no ".".
+  void SetFileName(const std::string& value);
+  bool Store() const { return FStore; }
+  void SetStore(bool value) { FStore = value; }
+
+  // The held file name whether or not the file exists, and whether it is the component's own.
+  const std::string& HeldFileName() const { return FFileName; }
+  bool OwnsTempFile() const { return FOwnsTempFile; }
+
+  // Unpacks the whole "FileData" value (source positioned at 0) into a new temporary extraction
+  // file. The name is recorded and owned before anything can fail, so a file that a failure
+  // leaves behind still goes with the component. An earlier temporary extraction file of this
+  // component is deleted first. Raises EFOpenError when the temporary file cannot be opened,
+  // EReadError "Stream read error" when the value ends early (or, plain, holds a size of 2 GiB
+  // or more), Exception "Wrong file type" when a container does not start with its signature,
+  // EWriteError when the disk takes less than it is given.
+  virtual void ReadFileData(TStream& source);
+  // Packs the held file into dest. Raises Exception "<Name> cannot store file: <file> (file is
+  // missing)" when no file of the held name exists (nothing is written), EFOpenError when it
+  // cannot be opened, EWriteError when dest takes less than it is given.
+  virtual void WriteFileData(TStream& dest);
+
+  // Picks "~fs" + the current second + a counter + Extension in the temporary folder and creates
+  // that file, empty and private to the user, only if no entry of the name exists (never
+  // through a symbolic link); a taken name moves on to the next counter. A folder of the name is
+  // not skipped: its creation fails, and so does the open that follows.
+  std::string MakeTempFileName();
+  // Deletes the owned temporary extraction file; the outcome is ignored and neither the name
+  // nor the ownership changes.
+  void DeleteTempFile();
+
+  void DefineProperties(TFiler& filer) override;
+
+ private:
+  bool IsFileNameStored() const { return !FStore; }
+
+  bool FCompress = false;
+  std::string FDisplayLabel;
+  std::string FExtension;
+  std::string FFileName;
+  bool FStore = false;
+  bool FOwnsTempFile = false;
 };
