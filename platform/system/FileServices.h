@@ -39,7 +39,8 @@ THandle FileOpen(const std::string& path, TFileAccess access);
 
 // Creates a file or truncates an existing one ("create always") for reading and writing. Never
 // follows a symbolic link; a new file is readable and writable by its owner alone; an existing
-// read-only file is refused.
+// read-only file is refused, and so is anything that is not a regular file (a folder, a device, a
+// pipe), so the handle always names a file that its caller may remove again.
 THandle FileCreate(const std::string& path);
 
 // Creates a new file only if no entry of that name exists ("create new"), never through a
@@ -55,6 +56,19 @@ int32_t FileWrite(THandle handle, const void* buffer, int32_t count);
 int64_t FileSeek(THandle handle, int64_t offset, int origin);
 bool FileTruncate(THandle handle, int64_t size);
 void FileClose(THandle handle);
+
+// True when path, followed through symbolic links, names the very file that handle has open
+// (the same file system and the same file on it, so a hard link counts too).
+bool SameFile(THandle handle, const std::string& path);
+
+// The full path of a possibly relative path, as text only: made absolute against the current
+// folder, repeated separators and "." taken out, each ".." taking away the name before it (never
+// going above the root). Symbolic links are neither followed nor resolved, so "link/.." is the
+// folder that holds link. A trailing separator is kept, since "name/" asks for a folder. An empty
+// path gives an empty result; when the current folder cannot be named (it was removed), a
+// relative path comes back as given. The result is never cut short: a path longer than the system
+// takes comes back whole, and the call that uses it refuses it.
+std::string GetFullPathName(const std::string& path);
 
 bool DeleteFile(const std::string& path);
 bool CreateDir(const std::string& path);

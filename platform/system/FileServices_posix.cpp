@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "FileServices.h"
@@ -38,6 +41,31 @@ bool RefuseNonFile(int fd) {
     return true;
   }
   return false;
+}
+
+// "Create always" makes or empties a regular file; a device or a pipe is refused rather than
+// handed out, so that its caller can never remove one believing it made it.
+bool RefuseNonRegular(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return true;
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return true;
+  }
+  return false;
+}
+
+// The current folder, however long its name.
+bool CurrentDir(std::string& dir) {
+  std::vector<char> buffer(PATH_MAX);
+  for (;;) {
+    if (getcwd(buffer.data(), buffer.size()) != nullptr) {
+      dir = buffer.data();
+      return true;
+    }
+    if (errno != ERANGE) return false;
+    buffer.resize(buffer.size() * 2);
+  }
 }
 
 THandle CloseWithErrno(int fd) {
@@ -158,7 +186,7 @@ THandle FileCreate(const std::string& path) {
   // contents; then emptied.
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, PrivateFileMode);
   if (fd < 0) return InvalidHandle;
-  if (RefuseNonFile(fd) || RefuseReadOnly(fd)) return CloseWithErrno(fd);
+  if (RefuseNonRegular(fd) || RefuseReadOnly(fd)) return CloseWithErrno(fd);
   if (ftruncate(fd, 0) != 0) return CloseWithErrno(fd);
   return fd;
 }
@@ -219,6 +247,46 @@ bool FileTruncate(THandle handle, int64_t size) {
 
 void FileClose(THandle handle) {
   if (handle != InvalidHandle) close(ToFd(handle));
+}
+
+bool SameFile(THandle handle, const std::string& path) {
+  struct stat opened {};
+  struct stat named {};
+  if (path.empty() || fstat(ToFd(handle), &opened) != 0 || stat(path.c_str(), &named) != 0) {
+    return false;
+  }
+  return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+std::string GetFullPathName(const std::string& path) {
+  if (path.empty()) return {};
+  std::string joined = path;
+  if (path.front() != PathDelim) {
+    std::string dir;
+    if (!CurrentDir(dir)) return path;
+    joined = dir + PathDelim + path;
+  }
+  std::vector<std::string_view> names;
+  std::string_view rest(joined);
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find(PathDelim), rest.size());
+    const std::string_view name = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    if (name.empty() || name == ".") continue;
+    if (name == "..") {
+      if (!names.empty()) names.pop_back();
+      continue;
+    }
+    names.push_back(name);
+  }
+  std::string full;
+  full.reserve(joined.size() + 1);
+  for (std::string_view name : names) {
+    full += PathDelim;
+    full += name;
+  }
+  if (full.empty() || path.back() == PathDelim) full += PathDelim;
+  return full;
 }
 
 bool DeleteFile(const std::string& path) {
