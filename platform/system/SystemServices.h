@@ -19,3 +19,11 @@ struct TSystemTime {
 };
 
 TSystemTime GetLocalTime();
+
+// The user's home folder: $HOME when it names a directory, else the account's.
+std::string GetHomePath();
+
+// The local path that a drive path of the descriptions stands for: drive "c:" is the user's home
+// folder and every "\" a "/" ("c:\Tavrix\tavrix.exe" -> "<home>/Tavrix/tavrix.exe"). Paths
+// without a drive only get their separators turned.
+std::string MapDrivePath(const std::string& path);

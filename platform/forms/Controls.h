@@ -1,0 +1,269 @@
+// Controls: TControl, the windowed TWinControl, the windowless TGraphicControl, and the interface
+// to the toolkit backend (TWidgetSet, TWindowPeer) that gives windowed controls their native
+// peers.
+//
+// A control stores every property itself and pushes it to its peer once the peer exists (and
+// once more when it is created). Windowless controls have no peer: their parent paints them, in
+// the order they were added, under its windowed children. No toolkit header is seen here.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Classes.h"
+#include "Graphics.h"
+
+class TWinControl;
+class TControl;
+
+enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
+
+using TCursor = int32_t;
+inline constexpr TCursor crDefault = 0;
+inline constexpr TCursor crArrow = -2;
+inline constexpr TCursor crCross = -3;
+inline constexpr TCursor crIBeam = -4;
+inline constexpr TCursor crHourGlass = -11;
+inline constexpr TCursor crDrag = -12;
+inline constexpr TCursor crNo = -18;
+inline constexpr TCursor crHandPoint = -21;
+std::span<const TIdentMapEntry> CursorIdents();
+
+enum TMouseButton { mbLeft, mbRight, mbMiddle };
+using TShiftState = uint8_t;
+
+enum class TPeerKind { Form, Container, Button, Memo };
+
+// Message box flags, as the classic message box takes them.
+inline constexpr uint32_t MB_OK = 0x00000000;
+inline constexpr uint32_t MB_ICONSTOP = 0x00000010;
+inline constexpr uint32_t MB_TASKMODAL = 0x00002000;
+
+// The native side of one windowed control. Bounds are relative to the parent's client area.
+class TWindowPeer {
+ public:
+  virtual ~TWindowPeer() = default;
+  virtual void SetBounds(const TRect& bounds) = 0;
+  virtual void SetVisible(bool visible) = 0;
+  virtual void SetEnabled(bool enabled) = 0;
+  virtual void SetText(const std::string& text) = 0;
+  virtual void SetFont(const TFont& font) = 0;
+  virtual void SetColor(uint32_t rgb) = 0;
+  virtual void SetCursor(TCursor cursor) = 0;
+  virtual void SetFocus() = 0;
+  virtual bool Focused() const = 0;
+  // Repaints the peer and the windowless controls it paints.
+  virtual void Invalidate() = 0;
+  virtual void BringToFront() = 0;
+  // Memo peers only.
+  virtual void SetLines(const std::string& /*text*/) {}
+  virtual void SetMemoOptions(bool /*readOnly*/, bool /*wordWrap*/, bool /*vertical*/,
+                              bool /*horizontal*/) {}
+};
+
+// The toolkit backend: makes peers, runs the event loop, shows message boxes.
+class TWidgetSet {
+ public:
+  virtual ~TWidgetSet() = default;
+  virtual std::unique_ptr<TWindowPeer> CreatePeer(TWinControl& control, TPeerKind kind,
+                                                  TWindowPeer* parent) = 0;
+  // Runs the event loop until Quit is called.
+  virtual void Run() = 0;
+  virtual void Quit() = 0;
+  virtual void ProcessMessages() = 0;
+  // Shows a modal box and returns the button pressed.
+  virtual int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) = 0;
+  // The control under the focus, or nullptr.
+  virtual TWinControl* FocusedControl() = 0;
+};
+
+// Runs a call from the toolkit into our code: an exception of ours never travels through the
+// toolkit's frames, it is handed to the application, which reports it and carries on.
+void GuardedCall(const std::function<void()>& call) noexcept;
+// Who reports what GuardedCall catches; the application sets itself.
+void SetGuardExceptionHandler(void (*handler)(const Exception&));
+
+class TControl : public TComponent {
+  TAVRIX_CLASS(TControl)
+
+ public:
+  explicit TControl(TComponent* owner);
+  ~TControl() override;
+
+  TWinControl* Parent() const { return FParent; }
+  virtual void SetParent(TWinControl* parent);
+
+  int32_t Left() const { return FLeft; }
+  int32_t Top() const { return FTop; }
+  int32_t Width() const { return FWidth; }
+  int32_t Height() const { return FHeight; }
+  void SetLeft(int32_t value) { SetBounds(value, FTop, FWidth, FHeight); }
+  void SetTop(int32_t value) { SetBounds(FLeft, value, FWidth, FHeight); }
+  void SetWidth(int32_t value) { SetBounds(FLeft, FTop, value, FHeight); }
+  void SetHeight(int32_t value) { SetBounds(FLeft, FTop, FWidth, value); }
+  virtual void SetBounds(int32_t left, int32_t top, int32_t width, int32_t height);
+  TRect BoundsRect() const { return {FLeft, FTop, FLeft + FWidth, FTop + FHeight}; }
+  virtual TRect ClientRect() const { return {0, 0, FWidth, FHeight}; }
+  int32_t ClientWidth() const { return ClientRect().Width(); }
+  int32_t ClientHeight() const { return ClientRect().Height(); }
+
+  TAlign Align() const { return FAlign; }
+  void SetAlign(TAlign value);
+  bool Visible() const { return FVisible; }
+  void SetVisible(bool value);
+  bool Enabled() const { return FEnabled; }
+  void SetEnabled(bool value);
+  const std::string& Caption() const { return FText; }
+  void SetCaption(const std::string& value);
+  TFont& Font() const { return *FFont; }
+  bool ParentFont() const { return FParentFont; }
+  void SetParentFont(bool value);
+  TColor Color() const { return FColor; }
+  void SetColor(TColor value);
+  bool ParentColor() const { return FParentColor; }
+  void SetParentColor(bool value);
+  TCursor Cursor() const { return FCursor; }
+  void SetCursor(TCursor value);
+  const std::string& Hint() const { return FHint; }
+  void SetHint(const std::string& value) { FHint = value; }
+
+  TNotifyEvent OnClick;
+
+  // Whether the control and all its parents are visible.
+  bool Showing() const;
+  virtual void Invalidate();
+  virtual void Click();
+
+  // From the backend (through GuardedCall), in the control's client coordinates.
+  virtual void MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y);
+  virtual void MouseUp(TMouseButton button, TShiftState shift, int32_t x, int32_t y);
+  virtual void MouseMove(TShiftState shift, int32_t x, int32_t y);
+
+  bool HasParent() const override { return true; }
+  void SetParentComponent(TComponent* parent) override;
+  void Loaded() override;
+
+ protected:
+  virtual void TextChanged() { Invalidate(); }
+  virtual void FontChanged();
+  virtual void ColorChanged() { Invalidate(); }
+  virtual void BoundsChanged() {}
+  virtual void VisibleChanged() { Invalidate(); }
+  virtual void EnabledChanged() { Invalidate(); }
+  // The parent's font or colour changed; take it when following the parent.
+  void ParentFontChanged();
+  void ParentColorChanged();
+
+  bool IsFontStored() const { return !FParentFont; }
+  TFont* FontPtr() const { return FFont.get(); }
+  bool IsColorStored() const { return !FParentColor; }
+
+  TWinControl* FParent = nullptr;
+  int32_t FLeft = 0;
+  int32_t FTop = 0;
+  int32_t FWidth = 0;
+  int32_t FHeight = 0;
+
+ private:
+  friend class TWinControl;
+  TAlign FAlign = alNone;
+  bool FVisible = true;
+  bool FEnabled = true;
+  std::string FText;
+  std::unique_ptr<TFont> FFont;
+  bool FParentFont = true;
+  bool FTakingParentFont = false;
+  TColor FColor = clBtnFace;
+  bool FParentColor = true;
+  TCursor FCursor = crDefault;
+  std::string FHint;
+};
+
+// A control with a native window of its own, which contains other controls.
+class TWinControl : public TControl {
+  TAVRIX_CLASS(TWinControl)
+
+ public:
+  explicit TWinControl(TComponent* owner);
+  ~TWinControl() override;
+
+  int ControlCount() const { return static_cast<int>(FControls.size()); }
+  TControl* Controls(int index) const { return FControls.at(static_cast<std::size_t>(index)); }
+  void InsertControl(TControl* control);
+  void RemoveControl(TControl* control);
+
+  int32_t TabOrder() const { return FTabOrder; }
+  void SetTabOrder(int32_t value);
+  bool TabStop() const { return FTabStop; }
+  void SetTabStop(bool value) { FTabStop = value; }
+
+  TWindowPeer* Peer() const { return FPeer.get(); }
+  bool HandleAllocated() const { return FPeer != nullptr; }
+  // Creates the peers of this control, its parents and its windowed children as needed.
+  void HandleNeeded();
+  void DestroyHandle();
+
+  void SetFocus();
+  bool Focused() const;
+  bool CanFocus() const;
+  // The windowed children that take the focus, in tab order.
+  std::vector<TWinControl*> TabList() const;
+  // The first control that takes the focus, depth first in tab order, or nullptr.
+  TWinControl* FindFirstFocusable();
+  // Whether control is this one or lies inside it.
+  bool ContainsControl(const TControl* control) const;
+
+  // From the backend: paints the windowless children, in order, on the peer's canvas.
+  virtual void PaintWindow(TCanvasPeer& canvas);
+  // The windowless child under a client point, the last added first, or nullptr.
+  TControl* ControlAtPos(int32_t x, int32_t y) const;
+
+  void Invalidate() override;
+  void SetBounds(int32_t left, int32_t top, int32_t width, int32_t height) override;
+  void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) override;
+  void Loaded() override;
+
+  // Lays out the children with an alignment.
+  void AlignControls();
+
+ protected:
+  virtual TPeerKind PeerKind() const { return TPeerKind::Container; }
+  // Pushes the stored state to the freshly made peer.
+  virtual void InitializePeer();
+  void TextChanged() override;
+  void FontChanged() override;
+  void ColorChanged() override;
+  void BoundsChanged() override;
+  void VisibleChanged() override;
+  void EnabledChanged() override;
+
+  std::unique_ptr<TWindowPeer> FPeer;
+
+ private:
+  std::vector<TControl*> FControls;
+  int32_t FTabOrder = -1;
+  bool FTabStop = false;
+};
+
+// A control without a window of its own, painted by its parent on the parent's canvas.
+class TGraphicControl : public TControl {
+  TAVRIX_CLASS(TGraphicControl)
+
+ public:
+  explicit TGraphicControl(TComponent* owner);
+  ~TGraphicControl() override;
+
+  TCanvas& Canvas() { return *FCanvas; }
+  // Paints on Canvas, whose peer the parent lends for the time of the call.
+  virtual void Paint() {}
+
+ private:
+  std::unique_ptr<TCanvas> FCanvas;
+};
+
+// The backend in use. Set once at start-up by the application.
+TWidgetSet* WidgetSet();
+void SetWidgetSet(TWidgetSet* widgetSet);

@@ -1,0 +1,479 @@
+#include "QtWidgetSet.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStyleFactory>
+#include <QWidget>
+#include <cstdlib>
+
+#include "Forms.h"
+
+namespace {
+
+const char* const ControlProperty = "tavrixControl";
+
+QString ToQString(const std::string& s) {
+  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QColor ToQColor(uint32_t rgb) {
+  return QColor(static_cast<int>(rgb & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
+                static_cast<int>((rgb >> 16) & 0xFF));
+}
+
+QFont ToQFont(const TFont& font) {
+  QFont f(QString::fromLatin1(QtFontFamily(font.Name())));
+  int height = font.Height() < 0 ? -font.Height() : font.Height();
+  f.setPixelSize(height > 0 ? height : 11);
+  f.setBold(font.Style() & FontStyleBit(fsBold));
+  f.setItalic(font.Style() & FontStyleBit(fsItalic));
+  f.setUnderline(font.Style() & FontStyleBit(fsUnderline));
+  f.setStrikeOut(font.Style() & FontStyleBit(fsStrikeOut));
+  // Crisp, classic text: the same pixels on every machine.
+  f.setStyleStrategy(QFont::NoAntialias);
+  f.setHintingPreference(QFont::PreferFullHinting);
+  return f;
+}
+
+Qt::MouseButton FromButton(Qt::MouseButton b) { return b; }
+
+TMouseButton ToMouseButton(Qt::MouseButton b) {
+  switch (FromButton(b)) {
+    case Qt::RightButton:
+      return mbRight;
+    case Qt::MiddleButton:
+      return mbMiddle;
+    default:
+      return mbLeft;
+  }
+}
+
+TShiftState ToShift(Qt::KeyboardModifiers m, Qt::MouseButtons buttons) {
+  TShiftState s = 0;
+  if (m & Qt::ShiftModifier) s |= 0x01;
+  if (m & Qt::AltModifier) s |= 0x02;
+  if (m & Qt::ControlModifier) s |= 0x04;
+  if (buttons & Qt::LeftButton) s |= 0x08;
+  if (buttons & Qt::RightButton) s |= 0x10;
+  if (buttons & Qt::MiddleButton) s |= 0x20;
+  return s;
+}
+
+Qt::CursorShape ToCursorShape(TCursor cursor) {
+  switch (cursor) {
+    case crHandPoint:
+      return Qt::PointingHandCursor;
+    case crIBeam:
+      return Qt::IBeamCursor;
+    case crCross:
+      return Qt::CrossCursor;
+    case crHourGlass:
+      return Qt::WaitCursor;
+    case crNo:
+      return Qt::ForbiddenCursor;
+    case crDrag:
+      return Qt::DragMoveCursor;
+    default:
+      return Qt::ArrowCursor;
+  }
+}
+
+// The canvas of one paint: a QPainter on the widget being painted.
+class TQtCanvas : public TCanvasPeer {
+ public:
+  explicit TQtCanvas(QPainter& painter) : FPainter(painter) {}
+
+  void FillRect(const TRect& r, uint32_t rgb) override {
+    FPainter.fillRect(QRect(r.Left, r.Top, r.Width(), r.Height()), ToQColor(rgb));
+  }
+  void Line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t rgb) override {
+    FPainter.setPen(QPen(ToQColor(rgb), 1));
+    FPainter.drawLine(x1, y1, x2, y2);
+  }
+  void TextOut(int32_t x, int32_t y, const std::string& text, const TFont& font, uint32_t rgb,
+               bool opaque, uint32_t backgroundRgb) override {
+    QFont f = ToQFont(font);
+    QFontMetrics metrics(f);
+    QString s = ToQString(text);
+    FPainter.save();
+    FPainter.translate(x, y);
+    FPainter.rotate(-font.Escapement() / 10.0);
+    if (opaque) {
+      FPainter.fillRect(QRect(0, 0, metrics.horizontalAdvance(s), metrics.height()),
+                        ToQColor(backgroundRgb));
+    }
+    FPainter.setFont(f);
+    FPainter.setPen(ToQColor(rgb));
+    FPainter.drawText(QPoint(0, metrics.ascent()), s);
+    FPainter.restore();
+  }
+  int32_t DrawText(const std::string& text, TRect& rect, uint32_t flags, const TFont& font,
+                   uint32_t rgb) override {
+    QFont f = ToQFont(font);
+    int qtFlags = Qt::AlignTop;
+    if (flags & DT_CENTER)
+      qtFlags |= Qt::AlignHCenter;
+    else if (flags & DT_RIGHT)
+      qtFlags |= Qt::AlignRight;
+    else
+      qtFlags |= Qt::AlignLeft;
+    if (flags & DT_WORDBREAK) qtFlags |= Qt::TextWordWrap;
+    if (flags & DT_SINGLELINE) qtFlags |= Qt::TextSingleLine;
+    if (flags & DT_EXPANDTABS) qtFlags |= Qt::TextExpandTabs;
+    qtFlags |= (flags & DT_NOPREFIX) ? 0 : Qt::TextShowMnemonic;
+    QRect r(rect.Left, rect.Top, rect.Width(), rect.Height());
+    QString s = ToQString(text);
+    if (flags & DT_CALCRECT) {
+      QRect bound = QFontMetrics(f).boundingRect(r, qtFlags, s);
+      rect.Right = rect.Left + bound.width();
+      rect.Bottom = rect.Top + bound.height();
+      return bound.height();
+    }
+    FPainter.setFont(f);
+    FPainter.setPen(ToQColor(rgb));
+    QRect bound;
+    FPainter.drawText(r, qtFlags, s, &bound);
+    return bound.height();
+  }
+  TSize TextExtent(const std::string& text, const TFont& font) override {
+    QFontMetrics metrics(ToQFont(font));
+    return {metrics.horizontalAdvance(ToQString(text)), metrics.height()};
+  }
+  void PushState(int32_t x, int32_t y, int32_t width, int32_t height) override {
+    FPainter.save();
+    FPainter.translate(x, y);
+    FPainter.setClipRect(QRect(0, 0, width, height), Qt::IntersectClip);
+  }
+  void PopState() override { FPainter.restore(); }
+
+ private:
+  QPainter& FPainter;
+};
+
+// The link from a widget back to its control; cleared when the peer goes, so that no event
+// reaches a control that is being destroyed.
+template <class TBase>
+class TLinkedWidget : public TBase {
+ public:
+  using TBase::TBase;
+  TWinControl* Control = nullptr;
+};
+
+// Forms and containers: paint their windowless children and route the mouse to them.
+class TContainerWidget : public TLinkedWidget<QWidget> {
+ public:
+  TContainerWidget(QWidget* parent, bool isForm) : TLinkedWidget<QWidget>(parent), FIsForm(isForm) {
+    setMouseTracking(true);
+  }
+  uint32_t Background = 0xC0C0C0;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.fillRect(rect(), ToQColor(Background));
+    if (!Control) return;
+    TQtCanvas canvas(painter);
+    GuardedCall([&] { Control->PaintWindow(canvas); });
+  }
+  void mousePressEvent(QMouseEvent* e) override {
+    if (!Control) return;
+    QPoint p = e->position().toPoint();
+    FCaptured = Control->ControlAtPos(p.x(), p.y());
+    if (!FCaptured) return;
+    TControl* target = FCaptured;
+    GuardedCall([&] {
+      target->MouseDown(ToMouseButton(e->button()), ToShift(e->modifiers(), e->buttons()),
+                        p.x() - target->Left(), p.y() - target->Top());
+    });
+  }
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    if (!Control) return;
+    QPoint p = e->position().toPoint();
+    TControl* target = FCaptured ? FCaptured : Control->ControlAtPos(p.x(), p.y());
+    FCaptured = nullptr;
+    if (!target) return;
+    GuardedCall([&] {
+      target->MouseUp(ToMouseButton(e->button()), ToShift(e->modifiers(), e->buttons()),
+                      p.x() - target->Left(), p.y() - target->Top());
+    });
+  }
+  void mouseMoveEvent(QMouseEvent* e) override {
+    if (!Control) return;
+    QPoint p = e->position().toPoint();
+    TControl* hover = Control->ControlAtPos(p.x(), p.y());
+    TCursor cursor = hover ? hover->Cursor() : Control->Cursor();
+    if (cursor == crDefault)
+      unsetCursor();
+    else
+      setCursor(ToCursorShape(cursor));
+    TControl* target = FCaptured ? FCaptured : hover;
+    if (!target) return;
+    GuardedCall([&] {
+      target->MouseMove(ToShift(e->modifiers(), e->buttons()), p.x() - target->Left(),
+                        p.y() - target->Top());
+    });
+  }
+  void closeEvent(QCloseEvent* e) override {
+    if (FIsForm && Control) {
+      auto* form = static_cast<TCustomForm*>(Control);
+      if (!form->Closing()) GuardedCall([form] { form->Close(); });
+    }
+    e->accept();
+  }
+
+ public:
+  // A windowless child that is going away must not stay captured.
+  void Forget() { FCaptured = nullptr; }
+
+ private:
+  bool FIsForm;
+  TControl* FCaptured = nullptr;
+};
+
+class TButtonWidget : public TLinkedWidget<QPushButton> {
+ public:
+  explicit TButtonWidget(QWidget* parent) : TLinkedWidget<QPushButton>(parent) {
+    setAutoDefault(false);
+    setDefault(false);
+    QObject::connect(this, &QPushButton::clicked, [this] {
+      if (TWinControl* control = Control) GuardedCall([control] { control->Click(); });
+    });
+  }
+};
+
+class TMemoWidget : public TLinkedWidget<QPlainTextEdit> {
+ public:
+  explicit TMemoWidget(QWidget* parent) : TLinkedWidget<QPlainTextEdit>(parent) {}
+};
+
+class TQtPeer : public TWindowPeer {
+ public:
+  TQtPeer(QWidget* widget, TWinControl& control, TPeerKind kind) : FWidget(widget), FKind(kind) {
+    widget->setProperty(ControlProperty, QVariant::fromValue(static_cast<void*>(&control)));
+    SetLink(&control);
+  }
+  ~TQtPeer() override {
+    SetLink(nullptr);
+    if (FWidget) {
+      FWidget->setProperty(ControlProperty, QVariant());
+      delete FWidget.data();
+    }
+  }
+
+  void SetBounds(const TRect& b) override {
+    if (!FWidget) return;
+    if (FKind == TPeerKind::Form) {
+      FWidget->move(b.Left, b.Top);
+      FWidget->setFixedSize(b.Width(), b.Height());
+    } else {
+      FWidget->setGeometry(b.Left, b.Top, b.Width(), b.Height());
+    }
+  }
+  void SetVisible(bool visible) override {
+    if (FWidget) FWidget->setVisible(visible);
+  }
+  void SetEnabled(bool enabled) override {
+    if (FWidget) FWidget->setEnabled(enabled);
+  }
+  void SetText(const std::string& text) override {
+    if (!FWidget) return;
+    if (FKind == TPeerKind::Form)
+      FWidget->setWindowTitle(ToQString(text));
+    else if (auto* button = dynamic_cast<QPushButton*>(FWidget.data()))
+      button->setText(ToQString(text));
+  }
+  void SetFont(const TFont& font) override {
+    if (!FWidget) return;
+    QFont f = ToQFont(font);
+    // The form's font reaches the windowed children through Qt's font inheritance too.
+    FWidget->setFont(f);
+    QPalette palette = FWidget->palette();
+    palette.setColor(QPalette::WindowText, ToQColor(ColorToRGB(font.Color())));
+    palette.setColor(QPalette::ButtonText, ToQColor(ColorToRGB(font.Color())));
+    palette.setColor(QPalette::Text, ToQColor(ColorToRGB(font.Color())));
+    FWidget->setPalette(palette);
+  }
+  void SetColor(uint32_t rgb) override {
+    if (!FWidget) return;
+    if (auto* container = dynamic_cast<TContainerWidget*>(FWidget.data())) {
+      container->Background = rgb;
+      container->update();
+    } else if (FKind == TPeerKind::Memo) {
+      QPalette palette = FWidget->palette();
+      palette.setColor(QPalette::Base, ToQColor(rgb));
+      FWidget->setPalette(palette);
+    }
+  }
+  void SetCursor(TCursor cursor) override {
+    if (!FWidget) return;
+    if (cursor == crDefault)
+      FWidget->unsetCursor();
+    else
+      FWidget->setCursor(ToCursorShape(cursor));
+  }
+  void SetFocus() override {
+    if (FWidget) FWidget->setFocus(Qt::OtherFocusReason);
+  }
+  bool Focused() const override { return FWidget && FWidget->hasFocus(); }
+  void Invalidate() override {
+    if (FWidget) FWidget->update();
+  }
+  void BringToFront() override {
+    if (!FWidget) return;
+    FWidget->raise();
+    if (FKind == TPeerKind::Form) FWidget->activateWindow();
+  }
+  void SetLines(const std::string& text) override {
+    if (auto* memo = dynamic_cast<QPlainTextEdit*>(FWidget.data()))
+      memo->setPlainText(ToQString(text));
+  }
+  void SetMemoOptions(bool readOnly, bool wordWrap, bool vertical, bool horizontal) override {
+    auto* memo = dynamic_cast<QPlainTextEdit*>(FWidget.data());
+    if (!memo) return;
+    memo->setReadOnly(readOnly);
+    if (readOnly) {
+      memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    }
+    memo->setLineWrapMode(wordWrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+    memo->setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    memo->setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+  }
+
+  QWidget* Widget() const { return FWidget.data(); }
+
+ private:
+  void SetLink(TWinControl* control) {
+    if (!FWidget) return;
+    if (auto* w = dynamic_cast<TContainerWidget*>(FWidget.data())) {
+      w->Control = control;
+      if (!control) w->Forget();
+    } else if (auto* b = dynamic_cast<TButtonWidget*>(FWidget.data())) {
+      b->Control = control;
+    } else if (auto* m = dynamic_cast<TMemoWidget*>(FWidget.data())) {
+      m->Control = control;
+    }
+  }
+
+  QPointer<QWidget> FWidget;
+  TPeerKind FKind;
+};
+
+QPalette ClassicPalette() {
+  QPalette p;
+  auto set = [&](QPalette::ColorRole role, TColor color) {
+    p.setColor(role, ToQColor(ColorToRGB(color)));
+  };
+  set(QPalette::Window, clBtnFace);
+  set(QPalette::WindowText, clWindowText);
+  set(QPalette::Base, clWindow);
+  set(QPalette::AlternateBase, clWindow);
+  set(QPalette::Text, clWindowText);
+  set(QPalette::Button, clBtnFace);
+  set(QPalette::ButtonText, clBtnText);
+  set(QPalette::Highlight, clHighlight);
+  set(QPalette::HighlightedText, clHighlightText);
+  set(QPalette::Light, clBtnHighlight);
+  set(QPalette::Midlight, cl3DLight);
+  set(QPalette::Dark, clBtnShadow);
+  set(QPalette::Mid, clBtnShadow);
+  set(QPalette::Shadow, cl3DDkShadow);
+  p.setColor(QPalette::Disabled, QPalette::Text, ToQColor(ColorToRGB(clGrayText)));
+  p.setColor(QPalette::Disabled, QPalette::ButtonText, ToQColor(ColorToRGB(clGrayText)));
+  p.setColor(QPalette::Disabled, QPalette::WindowText, ToQColor(ColorToRGB(clGrayText)));
+  return p;
+}
+
+}  // namespace
+
+const char* QtFontFamily(const std::string& name) {
+  if (SameText(name, "Arial") || SameText(name, "MS Sans Serif") || SameText(name, "Helvetica")) {
+    return "Liberation Sans";
+  }
+  if (SameText(name, "Times New Roman")) return "Liberation Serif";
+  if (SameText(name, "Courier New")) return "Liberation Mono";
+  return "DejaVu Sans";
+}
+
+TQtWidgetSet::TQtWidgetSet(int& argc, char** argv) {
+  FApp = std::make_unique<QApplication>(argc, argv);
+  QApplication::setStyle(QStyleFactory::create("Fusion"));
+  QApplication::setPalette(ClassicPalette());
+  QApplication::setQuitOnLastWindowClosed(false);
+  SetWidgetSet(this);
+  SetScreenTextMeasurer([](const std::string& text, const TFont& font) {
+    QFontMetrics metrics(ToQFont(font));
+    return TSize{metrics.horizontalAdvance(ToQString(text)), metrics.height()};
+  });
+}
+
+TQtWidgetSet::~TQtWidgetSet() {
+  SetScreenTextMeasurer(nullptr);
+  if (WidgetSet() == this) SetWidgetSet(nullptr);
+}
+
+std::unique_ptr<TWindowPeer> TQtWidgetSet::CreatePeer(TWinControl& control, TPeerKind kind,
+                                                      TWindowPeer* parent) {
+  QWidget* parentWidget = parent ? static_cast<TQtPeer*>(parent)->Widget() : nullptr;
+  QWidget* widget = nullptr;
+  switch (kind) {
+    case TPeerKind::Form: {
+      auto* form = new TContainerWidget(nullptr, true);
+      if (static_cast<TCustomForm&>(control).BorderStyle() == bsDialog) {
+        form->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint |
+                             Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                             Qt::WindowCloseButtonHint);
+      }
+      widget = form;
+      break;
+    }
+    case TPeerKind::Container:
+      widget = new TContainerWidget(parentWidget, false);
+      break;
+    case TPeerKind::Button:
+      widget = new TButtonWidget(parentWidget);
+      break;
+    case TPeerKind::Memo:
+      widget = new TMemoWidget(parentWidget);
+      break;
+  }
+  widget->setFocusPolicy(kind == TPeerKind::Button || kind == TPeerKind::Memo ? Qt::StrongFocus
+                                                                              : Qt::NoFocus);
+  widget->setObjectName(ToQString(control.Name()));
+  return std::make_unique<TQtPeer>(widget, control, kind);
+}
+
+void TQtWidgetSet::Run() {
+  // A quit asked for before the loop started (a form closed while it was created) holds.
+  if (!FQuitRequested) QApplication::exec();
+  FQuitRequested = false;
+}
+
+void TQtWidgetSet::Quit() {
+  FQuitRequested = true;
+  QApplication::quit();
+}
+
+void TQtWidgetSet::ProcessMessages() { QApplication::processEvents(); }
+
+int TQtWidgetSet::MessageBox(const std::string& text, const std::string& caption, uint32_t flags) {
+  QMessageBox box((flags & MB_ICONSTOP) ? QMessageBox::Critical : QMessageBox::NoIcon,
+                  ToQString(caption), ToQString(text), QMessageBox::Ok);
+  box.exec();
+  return 1;  // OK
+}
+
+TWinControl* TQtWidgetSet::FocusedControl() {
+  for (QWidget* w = QApplication::focusWidget(); w; w = w->parentWidget()) {
+    QVariant link = w->property(ControlProperty);
+    if (link.isValid()) return static_cast<TWinControl*>(link.value<void*>());
+  }
+  return nullptr;
+}

@@ -1,0 +1,37 @@
+// The Qt 6 Widgets backend of the forms layer: the only place that sees Qt.
+//
+// Every call from Qt into our code (a paint, a click, a mouse event, a close request) goes
+// through GuardedCall, so that no exception of ours travels through Qt's frames.
+#pragma once
+
+#include <memory>
+
+#include "Controls.h"
+
+class QApplication;
+
+class TQtWidgetSet : public TWidgetSet {
+ public:
+  // Makes the QApplication; argc must outlive the widget set. Sets itself as the widget set in
+  // use, the classic palette and the screen's text measurer.
+  TQtWidgetSet(int& argc, char** argv);
+  ~TQtWidgetSet() override;
+  TQtWidgetSet(const TQtWidgetSet&) = delete;
+  TQtWidgetSet& operator=(const TQtWidgetSet&) = delete;
+
+  std::unique_ptr<TWindowPeer> CreatePeer(TWinControl& control, TPeerKind kind,
+                                          TWindowPeer* parent) override;
+  void Run() override;
+  void Quit() override;
+  void ProcessMessages() override;
+  int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override;
+  TWinControl* FocusedControl() override;
+
+ private:
+  std::unique_ptr<QApplication> FApp;
+  bool FQuitRequested = false;
+};
+
+// The Qt font family that a font name of the descriptions stands for ("Arial" -> a metric-
+// compatible sans face, "MS Sans Serif" -> an explicitly chosen sans face).
+const char* QtFontFamily(const std::string& name);
