@@ -1,0 +1,347 @@
+// The installer image: checksums, the resource block, the checking reader and the writer. The
+// two services that depend on the system (the program's own file, the executable header) are in
+// InstallerImage_posix.cpp.
+#include "InstallerImage.h"
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+#include "FileServices.h"
+#include "Resources.h"
+
+namespace {
+
+constexpr char BlockSignature[4] = {'R', 'S', 'R', 'C'};
+constexpr std::size_t BlockHeaderSize = 8;
+constexpr std::size_t MaxResourceName = 255;
+constexpr std::size_t TrailerSize = static_cast<std::size_t>(ImageTrailerSize);
+// Trailer fields: where each starts.
+constexpr std::size_t AtVersion = 8;
+constexpr std::size_t AtReserved = 12;
+constexpr std::size_t AtBlockOffset = 16;
+constexpr std::size_t AtBlockSize = 24;
+constexpr std::size_t AtBlockCrc = 32;
+constexpr std::size_t AtTrailerCrc = 36;
+// The block is read in pieces of this size, so a read never asks the stream for more than it
+// can take in one call.
+constexpr int32_t ReadPiece = 1 << 20;
+
+constexpr std::array<uint32_t, 256> MakeCrcTable() {
+  std::array<uint32_t, 256> table{};
+  for (uint32_t n = 0; n < 256; ++n) {
+    uint32_t c = n;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    table[n] = c;
+  }
+  return table;
+}
+
+constexpr std::array<uint32_t, 256> CrcTable = MakeCrcTable();
+
+void PutLE(std::string& out, uint64_t value, int size) {
+  for (int i = 0; i < size; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+uint64_t GetLE(std::string_view bytes, std::size_t at, int size) {
+  uint64_t value = 0;
+  for (int i = size - 1; i >= 0; --i) {
+    value = (value << 8) | static_cast<uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
+  }
+  return value;
+}
+
+std::string Num(uint64_t value) { return std::to_string(value); }
+
+bool IsValidResourceName(std::string_view name) {
+  if (name.empty() || name.size() > MaxResourceName) return false;
+  for (char c : name) {
+    if (c <= ' ' || c > '~') return false;
+  }
+  return true;
+}
+
+TImageCheck Fail(TImageStatus status, std::string message) { return {status, std::move(message)}; }
+
+TImageCheck Truncated(const std::string& why) {
+  return Fail(TImageStatus::isTruncated, "The installer image is truncated: " + why + ".");
+}
+TImageCheck Damaged(const std::string& why) {
+  return Fail(TImageStatus::isDamaged, "The installer image is damaged: " + why + ".");
+}
+TImageCheck Malformed(const std::string& why) {
+  return Fail(TImageStatus::isMalformed, "The installer image is malformed: " + why + ".");
+}
+
+// Reads count bytes at pos; EReadError when the file gives fewer.
+std::string ReadAt(TStream& file, int64_t pos, std::size_t count) {
+  std::string bytes(count, '\0');
+  if (file.Seek(pos, TSeekOrigin::soBeginning) != pos) throw EReadError(SysConst::SReadError);
+  std::size_t done = 0;
+  while (done < count) {
+    const auto piece = static_cast<int32_t>(std::min<std::size_t>(count - done, ReadPiece));
+    file.ReadBuffer(bytes.data() + done, piece);
+    done += static_cast<std::size_t>(piece);
+  }
+  return bytes;
+}
+
+// Splits a block of the current version into its resources; an empty result is success, any
+// other text says what does not hold together.
+std::string ParseBlock(std::string_view block, std::vector<TImageResource>& resources) {
+  if (block.size() < BlockHeaderSize) return "the resource block is too short for its header";
+  if (std::memcmp(block.data(), BlockSignature, sizeof BlockSignature) != 0) {
+    return "the resource block does not begin with its signature";
+  }
+  const uint64_t count = GetLE(block, 4, 4);
+  std::size_t pos = BlockHeaderSize;
+  // Each resource is checked against what is left of the block before it is taken, so a count
+  // or a length that the block cannot hold fails here and allocates nothing.
+  for (uint64_t i = 1; i <= count; ++i) {
+    if (pos == block.size()) {
+      return "the resource block ends after " + Num(i - 1) + " of its " + Num(count) + " resources";
+    }
+    const std::size_t nameLength = static_cast<uint8_t>(block[pos++]);
+    if (nameLength == 0) return "resource " + Num(i) + " has an empty name";
+    if (nameLength > block.size() - pos) {
+      return "the resource block ends inside the name of resource " + Num(i);
+    }
+    std::string name(block.substr(pos, nameLength));
+    pos += nameLength;
+    if (!IsValidResourceName(name)) {
+      return "resource " + Num(i) + " has a name that is not printable ASCII without blanks";
+    }
+    if (block.size() - pos < 4) return "the resource block ends inside the length of " + name;
+    const uint64_t length = GetLE(block, pos, 4);
+    pos += 4;
+    if (length > block.size() - pos) {
+      return "resource " + name + " claims " + Num(length) + " bytes, but the block holds only " +
+             Num(block.size() - pos) + " more";
+    }
+    for (const TImageResource& earlier : resources) {
+      if (SameText(earlier.Name, name)) return "resource " + name + " appears twice";
+    }
+    resources.push_back({std::move(name), std::string(block.substr(pos, length))});
+    pos += length;
+  }
+  if (pos != block.size()) {
+    return Num(block.size() - pos) + " stray bytes follow the last resource in the block";
+  }
+  return {};
+}
+
+// The file ends without the magic of a trailer: tell a bare program from an image that lost its
+// end or the magic of its trailer.
+TImageCheck CheckWithoutTrailer(TStream& file, int64_t size) {
+  if (size == 0) return Truncated("the file is empty");
+  const auto fileSize = static_cast<uint64_t>(size);
+  if (fileSize >= TrailerSize) {
+    // Sound fields that place the block right before them: a trailer whose magic is damaged.
+    const std::string trailer = ReadAt(file, size - ImageTrailerSize, TrailerSize);
+    const uint64_t offset = GetLE(trailer, AtBlockOffset, 8);
+    const uint64_t room = fileSize - TrailerSize;
+    if (Crc32(trailer.data() + AtVersion, AtTrailerCrc - AtVersion) ==
+            GetLE(trailer, AtTrailerCrc, 4) &&
+        offset <= room && GetLE(trailer, AtBlockSize, 8) == room - offset) {
+      return Damaged("the magic of its trailer is wrong");
+    }
+  }
+  // A trailer cut short leaves its magic less than a trailer's length before the end.
+  const std::size_t tailSize = std::min<std::size_t>(fileSize, 2 * TrailerSize - 1);
+  const std::string tail = ReadAt(file, size - static_cast<int64_t>(tailSize), tailSize);
+  for (std::size_t at = tailSize > TrailerSize ? tailSize - TrailerSize + 1 : 0;
+       at + sizeof ImageMagic <= tailSize; ++at) {
+    if (std::memcmp(tail.data() + at, ImageMagic, sizeof ImageMagic) == 0) {
+      return Truncated("its trailer is cut short");
+    }
+  }
+  const int64_t extent = ExecutableExtent(file);
+  if (extent >= 0 && extent < size) {
+    return Truncated(Num(static_cast<uint64_t>(size - extent)) +
+                     " bytes follow the program, but the trailer that should end them is missing");
+  }
+  if (extent > size) {
+    return Truncated("the program itself should be " + Num(static_cast<uint64_t>(extent)) +
+                     " bytes long, but the file holds only " + Num(fileSize));
+  }
+  return Fail(TImageStatus::isNoInstaller, "This setup program carries no installer.");
+}
+
+TImageCheck CheckImage(TStream& file, std::vector<TImageResource>& resources) {
+  const int64_t size = file.Seek(0, TSeekOrigin::soEnd);
+  if (size < 0) throw EReadError(SysConst::SReadError);
+  if (size < ImageTrailerSize) return CheckWithoutTrailer(file, size);
+  const std::string trailer = ReadAt(file, size - ImageTrailerSize, TrailerSize);
+  if (std::memcmp(trailer.data(), ImageMagic, sizeof ImageMagic) != 0) {
+    return CheckWithoutTrailer(file, size);
+  }
+  if (Crc32(trailer.data() + AtVersion, AtTrailerCrc - AtVersion) !=
+      GetLE(trailer, AtTrailerCrc, 4)) {
+    return Damaged("its trailer fails its checksum");
+  }
+  const uint64_t version = GetLE(trailer, AtVersion, 4);
+  if (version != ImageFormatVersion) {
+    return Fail(TImageStatus::isUnknownVersion,
+                "The installer image has format version " + Num(version) +
+                    ", but this setup program reads only version " + Num(ImageFormatVersion) + ".");
+  }
+  if (GetLE(trailer, AtReserved, 4) != 0) return Malformed("its trailer's reserved field is set");
+
+  const uint64_t offset = GetLE(trailer, AtBlockOffset, 8);
+  const uint64_t blockSize = GetLE(trailer, AtBlockSize, 8);
+  const auto room = static_cast<uint64_t>(size - ImageTrailerSize);  // bytes before the trailer
+  if (blockSize > std::numeric_limits<uint64_t>::max() - TrailerSize - offset) {
+    return Malformed("its trailer places the resource block beyond any file");
+  }
+  if (offset > room || blockSize > room - offset) {
+    return Truncated("its trailer says the image is " + Num(offset + blockSize + TrailerSize) +
+                     " bytes long, but the file holds only " + Num(static_cast<uint64_t>(size)));
+  }
+  if (offset + blockSize != room) {
+    return Malformed(Num(room - offset - blockSize) +
+                     " stray bytes lie between the resource block and the trailer");
+  }
+  if (blockSize > static_cast<uint64_t>(MaxImageBlockSize)) {
+    return Malformed("the resource block is larger than " + Num(MaxImageBlockSize) + " bytes");
+  }
+  // The size is now known to be no more than the file holds.
+  const std::string block = ReadAt(file, static_cast<int64_t>(offset), blockSize);
+  if (Crc32(block.data(), block.size()) != GetLE(trailer, AtBlockCrc, 4)) {
+    return Damaged("its resource block fails its checksum");
+  }
+  std::vector<TImageResource> parsed;
+  if (std::string why = ParseBlock(block, parsed); !why.empty()) return Malformed(why);
+  resources = std::move(parsed);
+  return {};
+}
+
+// Makes a new, empty file of a free name beside path and returns its name.
+std::string CreateTempBeside(const std::string& path) {
+  constexpr int Attempts = 100;
+  for (int n = 0; n < Attempts; ++n) {
+    std::string candidate = path + ".part" + std::to_string(n);
+    THandle handle = FileCreateNew(candidate);
+    if (handle != InvalidHandle) {
+      FileClose(handle);
+      return candidate;
+    }
+    if (!LastErrorWasEntryTaken()) break;
+  }
+  throw EFCreateError(Format(SysConst::SFCreateError, {path}));
+}
+
+}  // namespace
+
+uint32_t Crc32(const void* data, std::size_t size, uint32_t crc) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  crc = ~crc;
+  for (std::size_t i = 0; i < size; ++i) crc = CrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+TImageCheck ReadImageResources(const std::string& path, std::vector<TImageResource>& resources) {
+  resources.clear();
+  try {
+    TFileStream file(path, TFileStream::fmOpenRead);
+    return CheckImage(file, resources);
+  } catch (const Exception& e) {
+    resources.clear();
+    return Fail(TImageStatus::isUnreadable,
+                "The setup program file " + path + " cannot be read: " + e.Message());
+  }
+}
+
+TImageCheck LoadImageResources(const std::string& exePath) {
+  std::vector<TImageResource> resources;
+  TImageCheck check = ReadImageResources(exePath, resources);
+  if (check.Ok()) {
+    for (TImageResource& resource : resources) {
+      RegisterResource(resource.Name, std::move(resource.Data));
+    }
+  }
+  return check;
+}
+
+std::string MakeResourceBlock(const std::vector<TImageResource>& resources) {
+  uint64_t total = BlockHeaderSize;
+  for (std::size_t i = 0; i < resources.size(); ++i) {
+    const std::string& name = resources[i].Name;
+    if (!IsValidResourceName(name)) {
+      throw EImageError("The resource name '" + name +
+                        "' is not 1 to 255 printable ASCII characters without blanks");
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (SameText(resources[j].Name, name)) {
+        throw EImageError("The resource " + name + " is given twice");
+      }
+    }
+    total += 1 + name.size() + 4 + resources[i].Data.size();
+    if (total > static_cast<uint64_t>(MaxImageBlockSize)) {
+      throw EImageError("The resources do not fit in one block of " + Num(MaxImageBlockSize) +
+                        " bytes");
+    }
+  }
+  std::string block;
+  block.reserve(static_cast<std::size_t>(total));
+  block.append(BlockSignature, sizeof BlockSignature);
+  PutLE(block, resources.size(), 4);
+  for (const TImageResource& resource : resources) {
+    PutLE(block, resource.Name.size(), 1);
+    block += resource.Name;
+    PutLE(block, resource.Data.size(), 4);
+    block += resource.Data;
+  }
+  return block;
+}
+
+std::string MakeImageTrailer(uint64_t blockOffset, std::string_view block, uint32_t version) {
+  std::string trailer(ImageMagic, sizeof ImageMagic);
+  PutLE(trailer, version, 4);
+  PutLE(trailer, 0, 4);
+  PutLE(trailer, blockOffset, 8);
+  PutLE(trailer, block.size(), 8);
+  PutLE(trailer, Crc32(block.data(), block.size()), 4);
+  PutLE(trailer, Crc32(trailer.data() + AtVersion, trailer.size() - AtVersion), 4);
+  return trailer;
+}
+
+void WriteInstallerImage(const std::string& imagePath, const std::string& stubPath,
+                         const std::vector<TImageResource>& resources) {
+  const std::string block = MakeResourceBlock(resources);
+  TFileStream stub(stubPath, TFileStream::fmOpenRead);
+  {
+    std::vector<TImageResource> carried;
+    TImageCheck check = ReadImageResources(stubPath, carried);
+    if (check.Ok()) throw EImageError("The stub " + stubPath + " already carries an installer");
+    if (check.Status != TImageStatus::isNoInstaller) {
+      throw EImageError("The stub " + stubPath + " is not a bare setup program: " + check.Message);
+    }
+  }
+  const int64_t stubSize = stub.Seek(0, TSeekOrigin::soEnd);
+  if (stubSize < 0) throw EReadError(SysConst::SReadError);
+  const std::string trailer = MakeImageTrailer(static_cast<uint64_t>(stubSize), block);
+
+  const std::string temp = CreateTempBeside(imagePath);
+  try {
+    {
+      TFileStream image(temp, TFileStream::fmOpenWrite);
+      stub.SetPosition(0);
+      image.CopyFrom(stub, stubSize);
+      image.WriteBuffer(block.data(), static_cast<int32_t>(block.size()));
+      image.WriteBuffer(trailer.data(), static_cast<int32_t>(trailer.size()));
+    }
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::permissions(temp,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    fs::perm_options::replace, error);
+    if (!error) fs::rename(temp, imagePath, error);
+    if (error) throw EFCreateError(Format(SysConst::SFCreateError, {imagePath}));
+  } catch (...) {
+    DeleteFile(temp);
+    throw;
+  }
+}
