@@ -33,8 +33,9 @@ void TCompressStream::CompressStream(TStream& source, TStream& dest, int32_t cou
   WriteLong(dest, 0);
   int64_t total = 0;
   if (count > 0) {
-    const auto chunk = std::make_unique<uint8_t[]>(ChunkSize);
-    const auto block = std::make_unique<uint8_t[]>(ChunkSize + LZRW1KH::CompressSlack);
+    const auto chunk = std::make_unique_for_overwrite<uint8_t[]>(ChunkSize);
+    const auto block =
+        std::make_unique_for_overwrite<uint8_t[]>(ChunkSize + LZRW1KH::CompressSlack);
     while (count > 0) {
       // Always a full chunk: the count only decides how many chunks are read.
       const int32_t got = source.Read(chunk.get(), ChunkSize);
@@ -63,8 +64,8 @@ void TCompressStream::DecompressStream(TStream& source, TStream& dest) {
   }
   int32_t total = static_cast<int32_t>(ReadLong(source));
   if (total <= 0) return;
-  const auto block = std::make_unique<uint8_t[]>(MaxBlockSize);
-  const auto output = std::make_unique<uint8_t[]>(ChunkSize);
+  const auto block = std::make_unique_for_overwrite<uint8_t[]>(MaxBlockSize);
+  const auto output = std::make_unique_for_overwrite<uint8_t[]>(ChunkSize);
   while (total > 0) {
     const uint32_t length = ReadLong(source);
     if (length > static_cast<uint32_t>(MaxBlockSize)) {

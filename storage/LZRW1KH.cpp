@@ -1,6 +1,7 @@
 #include "LZRW1KH.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -96,6 +97,17 @@ inline bool FindMatchAt(const uint8_t* source, uint32_t x, uint32_t n, int16_t* 
   return true;
 }
 
+// Each byte with its bits in reverse order.
+constexpr auto ReversedByte = [] {
+  std::array<uint8_t, 256> table{};
+  for (unsigned v = 0; v < 256; ++v) {
+    unsigned r = 0;
+    for (unsigned bit = 0; bit < 8; ++bit) r |= ((v >> bit) & 1u) << (7 - bit);
+    table[v] = static_cast<uint8_t>(r);
+  }
+  return table;
+}();
+
 [[noreturn]] void Damaged(const char* what) {
   throw EReadError(std::string("Damaged compressed block: ") + what);
 }
@@ -128,51 +140,101 @@ uint16_t CompressBlock(const uint8_t* source, uint8_t* dest, uint16_t sourceSize
   std::memset(table, 0xFF, HashTableBytes);
 
   const uint32_t n = sourceSize;
+  const uint8_t* ip = source;  // input position
+  const uint8_t* const ipEnd = source + n;
+  // Up to here a full match length lies ahead of the input position.
+  const uint8_t* const ipFastEnd = n >= MaxMatch ? ipEnd - MaxMatch : nullptr;
+  uint8_t* op = dest + 3;             // output position
+  uint8_t* const opLimit = dest + n;  // coding goes on while the output position is not beyond
+  uint8_t* commandAt = dest + 1;
+  // The command bits of the current group below a marker bit; the marker reaching bit 16 means
+  // that 16 items have been coded.
+  uint32_t c = 1;
   dest[0] = CompressedFlag;
-  uint32_t x = 0;  // input position
-  uint32_t y = 3;  // output position
-  uint32_t z = 1;  // position of the current command word
-  uint32_t k = 0;  // items in the current group
-  uint32_t c = 0;  // command bits; only the low 16 are ever stored
-  while (x < n && y <= n) {
-    if (k == 16) {
-      dest[z] = static_cast<uint8_t>(c >> 8);
-      dest[z + 1] = static_cast<uint8_t>(c);
-      z = y;
-      y += 2;
-      k = 0;
+
+  auto startGroupIfFull = [&] {
+    if (c >= 0x10000u) {
+      commandAt[0] = static_cast<uint8_t>(c >> 8);
+      commandAt[1] = static_cast<uint8_t>(c);
+      commandAt = op;
+      op += 2;
+      c = 1;
     }
+  };
+  auto codeRun = [&](uint32_t length) {
+    const uint32_t v = length - MinRun;
+    op[0] = 0;
+    op[1] = static_cast<uint8_t>(v >> 8);
+    op[2] = static_cast<uint8_t>(v);
+    op[3] = ip[0];
+    op += 4;
+    ip += length;
+    c = (c << 1) | 1;
+  };
+  auto codeMatch = [&](uint32_t length, uint32_t distance) {
+    const uint32_t v = (distance << 4) | (length - MinMatch);
+    op[0] = static_cast<uint8_t>(v >> 8);
+    op[1] = static_cast<uint8_t>(v);
+    op += 2;
+    ip += length;
+    c = (c << 1) | 1;
+  };
+  auto codeLiteral = [&] {
+    *op++ = *ip++;
+    c <<= 1;
+  };
+
+  // While a full match length lies ahead, every item is decided from 8-byte loads with as few
+  // unpredictable branches as possible; the decisions are those of RunLength and FindMatchAt.
+  while (ip <= ipFastEnd && op <= opLimit) {
+    startGroupIfFull();
+    const uint64_t here = Load64(ip);
+    // Sixteen equal bytes: ip[i] == ip[i + 1] for i = 0 .. 14.
+    if (((here ^ Load64(ip + 1)) | (Load64(ip + 7) ^ Load64(ip + 8))) == 0) {
+      codeRun(RunLength(ip, static_cast<uint32_t>(ipEnd - ip)));
+      continue;
+    }
+    const uint32_t x = static_cast<uint32_t>(ip - source);
+    int16_t& slot = table[HashIndex(HashKey(ip))];
+    const uint32_t entry = static_cast<uint16_t>(slot);  // empty and 32,768 up: 32,768 or more
+    slot = static_cast<int16_t>(x);
+    const bool inWindow = (entry < 0x8000u) & (x - entry <= MaxDistance);
+    const uint8_t* from = source + (inWindow ? entry : 0);
+    uint32_t m;
+    if (const uint64_t d = here ^ Load64(from); d != 0) {
+      m = EqualBytes(d);
+    } else if (const uint64_t d8 = Load64(ip + 8) ^ Load64(from + 8); d8 != 0) {
+      m = 8 + EqualBytes(d8);
+    } else {
+      m = 16 + (ip[16] == from[16]) + (ip[16] == from[16] && ip[17] == from[17]);
+    }
+    if (inWindow && m >= MinMatch) {
+      codeMatch(m, x - entry);
+    } else {
+      codeLiteral();
+    }
+  }
+  while (ip < ipEnd && op <= opLimit) {
+    startGroupIfFull();
+    const uint32_t x = static_cast<uint32_t>(ip - source);
     uint32_t length;
     uint32_t position;
-    if ((length = RunLength(source + x, n - x)) != 0) {
-      const uint32_t v = length - MinRun;
-      dest[y] = 0;
-      dest[y + 1] = static_cast<uint8_t>(v >> 8);
-      dest[y + 2] = static_cast<uint8_t>(v);
-      dest[y + 3] = source[x];
-      y += 4;
-      x += length;
-      c = (c << 1) | 1;
+    if ((length = RunLength(ip, n - x)) != 0) {
+      codeRun(length);
     } else if (x + 2 < n && FindMatchAt(source, x, n, table, length, position)) {
-      const uint32_t v = ((x - position) << 4) | (length - MinMatch);
-      dest[y] = static_cast<uint8_t>(v >> 8);
-      dest[y + 1] = static_cast<uint8_t>(v);
-      y += 2;
-      x += length;
-      c = (c << 1) | 1;
+      codeMatch(length, x - position);
     } else {
-      dest[y++] = source[x++];
-      c <<= 1;
+      codeLiteral();
     }
-    ++k;
   }
-  c <<= 16 - k;
-  dest[z] = static_cast<uint8_t>(c >> 8);
-  dest[z + 1] = static_cast<uint8_t>(c);
-  if (y <= n) return static_cast<uint16_t>(y);
+  // Shift the bits of the last group up to bit 15 (a group of 0 items leaves 0).
+  c <<= 16 - (31 - std::countl_zero(c));
+  commandAt[0] = static_cast<uint8_t>(c >> 8);
+  commandAt[1] = static_cast<uint8_t>(c);
+  if (op <= opLimit) return static_cast<uint16_t>(op - dest);
 
   dest[0] = CopiedFlag;
-  std::memcpy(dest + 1, source, n);
+  if (n != 0) std::memcpy(dest + 1, source, n);
   return static_cast<uint16_t>(n + 1);
 }
 
@@ -191,78 +253,112 @@ uint16_t DecompressBlock(const uint8_t* source, uint8_t* dest, uint16_t sourceSi
   const uint8_t* const ipEnd = source + sourceSize;
   uint8_t* op = dest;
   uint8_t* const opEnd = dest + destCapacity;
-  // The command word sits in the top 16 bits, followed by a marker bit: the count of leading
-  // zeros is the count of literal items ahead, and the word is used up when only the marker is
-  // left at the top.
-  constexpr uint32_t Spent = 0x80000000u;
-  uint32_t cmd =
-      (static_cast<uint32_t>(source[1]) << 24) | (static_cast<uint32_t>(source[2]) << 16) | 0x8000u;
-  while (ip < ipEnd) {
-    if (cmd == Spent) {
-      if (ipEnd - ip < 2) Damaged("a command word runs past the end of the block");
-      cmd = (static_cast<uint32_t>(ip[0]) << 24) | (static_cast<uint32_t>(ip[1]) << 16) | 0x8000u;
+  auto room = [&] { return static_cast<uint32_t>(opEnd - op); };
+
+  // The items of a group: bit i is the kind of item i (0 literal, 1 match or run) and bit 16
+  // marks the end of the group; `next` is the index of the next item. Each step takes the
+  // stretch of literal items before the next 1 bit (maybe none), then that match or run item.
+  uint32_t kinds = 0;
+  uint32_t next = 0;
+  auto startGroup = [&](const uint8_t* commandWord) {
+    kinds = ReversedByte[commandWord[0]] | (ReversedByte[commandWord[1]] << 8) | 0x10000u;
+    next = 0;
+  };
+  startGroup(source + 1);
+
+  // A group with this many bytes left in the block cannot run past its end, with room to read
+  // 16 bytes beyond its last item and its next command word. With this much room in the output
+  // area, 16 items of up to 18 bytes each, copied in pieces of 16, cannot overflow it.
+  constexpr ptrdiff_t FastGroupInput = 2 + 16 * 4 + 16;
+  constexpr uint32_t FastGroupOutput = 16 * MaxMatch + 32;
+
+  for (;;) {
+    if (ipEnd - ip >= FastGroupInput && room() >= FastGroupOutput) {
+      // Fixed-size copies may write beyond the item they restore, never beyond the output area;
+      // the items that follow overwrite those bytes.
+      for (;;) {
+        const uint32_t at = static_cast<uint32_t>(std::countr_zero(kinds));
+        const uint32_t count = at - next;
+        Copy16(op, ip);
+        op += count;
+        ip += count;
+        if (at == 16) break;
+        kinds &= kinds - 1;
+        next = at + 1;
+        const uint32_t b1 = ip[1];
+        const uint32_t distance = (static_cast<uint32_t>(ip[0]) << 4) | (b1 >> 4);
+        if (distance == 0) {
+          const uint32_t length = ((b1 << 8) | ip[2]) + MinRun;
+          if (length > room()) Damaged("the output does not fit in the output area");
+          std::memset(op, ip[3], length);
+          op += length;
+          ip += 4;
+          if (room() < FastGroupOutput) goto checkedItems;
+          continue;
+        }
+        const uint32_t length = (b1 & 0x0F) + MinMatch;
+        ip += 2;
+        if (distance > static_cast<uint32_t>(op - dest)) {
+          Damaged("a match reaches back before the start of the output");
+        }
+        const uint8_t* from = op - distance;
+        // Each piece reads only bytes written before it.
+        if (distance >= 16) {
+          Copy16(op, from);
+          if (length > 16) Copy16(op + 16, from + 16);
+        } else if (distance >= 8) {
+          Copy8(op, from);
+          Copy8(op + 8, from + 8);
+          if (length > 16) Copy8(op + 16, from + 16);
+        } else {
+          // Byte by byte, so that the last `distance` bytes repeat.
+          for (uint32_t i = 0; i < length; ++i) op[i] = from[i];
+        }
+        op += length;
+      }
+      startGroup(ip);
       ip += 2;
       continue;
     }
-    if (static_cast<int32_t>(cmd) >= 0) {
-      // A stretch of literal items, up to the next 1 bit or the end of the group.
-      uint32_t count = static_cast<uint32_t>(std::countl_zero(cmd));
-      if (ipEnd - ip >= 16 && opEnd - op >= 16) {
-        Copy16(op, ip);
-      } else {
-        // The bits of the missing items of the last group are 0: they end with the block.
-        count = std::min(count, static_cast<uint32_t>(ipEnd - ip));
-        if (count > static_cast<uint32_t>(opEnd - op)) {
-          Damaged("the output does not fit in the output area");
-        }
-        for (uint32_t i = 0; i < count; ++i) op[i] = ip[i];
-      }
+
+  checkedItems:
+    // Every item checked against the end of the block and the end of the output area.
+    for (;;) {
+      const uint32_t at = static_cast<uint32_t>(std::countr_zero(kinds));
+      // The block may end inside a group: the items end with it.
+      const uint32_t count = std::min(at - next, static_cast<uint32_t>(ipEnd - ip));
+      if (count > room()) Damaged("the output does not fit in the output area");
+      if (count != 0) std::memcpy(op, ip, count);
       op += count;
       ip += count;
-      cmd <<= count;
-      continue;
-    }
-    cmd <<= 1;
-    if (ipEnd - ip < 2) Damaged("an item runs past the end of the block");
-    const uint32_t b1 = ip[1];
-    const uint32_t distance = (static_cast<uint32_t>(ip[0]) << 4) | (b1 >> 4);
-    if (distance != 0) {
+      if (ip == ipEnd) return static_cast<uint16_t>(op - dest);
+      if (at == 16) break;
+      kinds &= kinds - 1;
+      next = at + 1;
+      if (ipEnd - ip < 2) Damaged("an item runs past the end of the block");
+      const uint32_t b1 = ip[1];
+      const uint32_t distance = (static_cast<uint32_t>(ip[0]) << 4) | (b1 >> 4);
+      if (distance == 0) {
+        if (ipEnd - ip < 4) Damaged("an item runs past the end of the block");
+        const uint32_t length = ((b1 << 8) | ip[2]) + MinRun;
+        if (length > room()) Damaged("the output does not fit in the output area");
+        std::memset(op, ip[3], length);
+        op += length;
+        ip += 4;
+        continue;
+      }
       const uint32_t length = (b1 & 0x0F) + MinMatch;
       ip += 2;
       if (distance > static_cast<uint32_t>(op - dest)) {
         Damaged("a match reaches back before the start of the output");
       }
+      if (length > room()) Damaged("the output does not fit in the output area");
       const uint8_t* from = op - distance;
-      if (opEnd - op >= 32 && distance >= 8) {
-        // Fixed-size pieces; each reads only bytes written before it, and any bytes written
-        // beyond the match are overwritten by the items that follow.
-        if (distance >= 16) {
-          Copy16(op, from);
-          Copy16(op + 16, from + 16);
-        } else {
-          Copy8(op, from);
-          Copy8(op + 8, from + 8);
-          Copy8(op + 16, from + 16);
-        }
-      } else {
-        if (length > static_cast<uint32_t>(opEnd - op)) {
-          Damaged("the output does not fit in the output area");
-        }
-        // Byte by byte, so that a distance shorter than the length repeats the last bytes.
-        for (uint32_t i = 0; i < length; ++i) op[i] = from[i];
-      }
+      for (uint32_t i = 0; i < length; ++i) op[i] = from[i];
       op += length;
-    } else {
-      if (ipEnd - ip < 4) Damaged("an item runs past the end of the block");
-      const uint32_t count = ((b1 << 8) | ip[2]) + MinRun;
-      const uint8_t value = ip[3];
-      ip += 4;
-      if (count > static_cast<uint32_t>(opEnd - op)) {
-        Damaged("the output does not fit in the output area");
-      }
-      std::memset(op, value, count);
-      op += count;
     }
+    if (ipEnd - ip < 2) Damaged("a command word runs past the end of the block");
+    startGroup(ip);
+    ip += 2;
   }
-  return static_cast<uint16_t>(op - dest);
 }

@@ -288,6 +288,8 @@ TEST_F(FindMatchTest, MeasuresMatchFromTheEntry) {
       {"differs in the 10th byte", BytesOf("0123456789ABCDEFGH!012345678?ABCDEFGH?"), 0, 19, 38,
        true, 9},
       {"three bytes", BytesOf("xyz-xyz+"), 0, 4, 8, true, 3},
+      {"five bytes with more input ahead", BytesOf("abcde1------------abcde2------------"), 0, 18,
+       36, true, 5},
       {"window of 4,095 back", Repeat('q', 1) + Repeat(0, 4094) + TBytes{'q', 0, 0}, 0, 4095, 4098,
        true, 3},
   };
@@ -614,6 +616,9 @@ TEST(DecompressBlock, DamagedBlocksFailWithinBounds) {
        TBytes{0x40, 0x00, 0x00} + Ascending(1, 16) + TBytes{0x80}, 100,
        "command word runs past the end"},
       {"match before any output", {0x40, 0x80, 0x00, 0x00, 0x12}, 100, "reaches back"},
+      // The same at the start of a long block, where whole groups are decoded at once.
+      {"match before any output, long block", TBytes{0x40, 0x80, 0x00, 0x00, 0x12} + Repeat(7, 200),
+       1000, "reaches back"},
       // Four literals, then a match of distance 5.
       {"match one byte too far back",
        {0x40, 0x08, 0x00, 1, 2, 3, 4, 0x00, 0x52},
