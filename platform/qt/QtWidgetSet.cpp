@@ -328,8 +328,11 @@ class TQtPeer : public TWindowPeer {
   }
   void BringToFront() override {
     if (!FWidget) return;
-    FWidget->raise();
-    if (FKind == TPeerKind::Form) FWidget->activateWindow();
+    // A window is brought forward by activating it; raising is for widgets among siblings.
+    if (FKind == TPeerKind::Form)
+      FWidget->activateWindow();
+    else
+      FWidget->raise();
   }
   void SetLines(const std::string& text) override {
     if (auto* memo = dynamic_cast<QPlainTextEdit*>(FWidget.data()))

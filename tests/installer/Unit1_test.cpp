@@ -1,0 +1,395 @@
+// The setup program in-process under Qt's offscreen platform: start-up, the two pages, the
+// install procedure and its failures, in a temporary home and a temporary folder of their own.
+#include "Unit1.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <QWidget>
+#include <filesystem>
+#include <functional>
+
+#include "ObjectText.h"
+#include "Project1.h"
+#include "QtWidgetSet.h"
+#include "Resources.h"
+#include "Shell.h"
+#include "TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One QApplication for the whole test program, on the offscreen platform.
+class TQtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "tavrix-setup";
+    static char* argv[] = {name, nullptr};
+    FWidgetSet = std::make_unique<TQtWidgetSet>(argc, argv);
+  }
+  void TearDown() override { FWidgetSet.reset(); }
+
+ private:
+  std::unique_ptr<TQtWidgetSet> FWidgetSet;
+};
+
+const auto* const GQtEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+
+std::string HexOf(const TBytes& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i % 32 == 0) hex += "\n      ";
+    hex += digits[bytes[i] >> 4];
+    hex += digits[bytes[i] & 15];
+  }
+  return hex;
+}
+
+// The installer's form text with a FileData value added to a file source.
+std::string WithFileData(std::string text, const std::string& component, const TBytes& value) {
+  std::size_t at = text.find("object " + component + ": TFileSource");
+  std::size_t end = text.find("\n  end", at);
+  text.insert(end, "\n    FileData = {" + HexOf(value) + "}");
+  return text;
+}
+
+TBytes PackedValue(const std::string& path) {
+  TFileSource source(nullptr);
+  source.SetFileName(path);
+  source.SetCompress(true);
+  TMemoryStream value;
+  source.WriteFileData(value);
+  return TBytes(value.Memory(), value.Memory() + value.Size());
+}
+
+void RegisterForm(const std::string& text) {
+  TMemoryStream in, out;
+  in.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
+  in.SetPosition(0);
+  ObjectTextToBinary(in, out);
+  RegisterResource("TFORM1", std::string(reinterpret_cast<const char*>(out.Memory()),
+                                         static_cast<std::size_t>(out.Size())));
+}
+
+struct TBox {
+  std::string Text;
+  std::string Caption;
+  uint32_t Flags;
+};
+
+class SetupTest : public ::testing::Test {
+ protected:
+  SetupTest() : FHome(), FTmp(true) {
+    FOldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", FHome.Path().c_str(), 1);
+    WriteWholeFile(FFiles / "program.exe", ReadWholeFile(SystemSmallProgram()));
+    TBytes licence = BytesOf("Licence line one\r\nline two\rline three\nlast line");
+    WriteWholeFile(FFiles / "licence.txt", licence);
+    std::string text = FormText();
+    text = WithFileData(text, "FileSource1", PackedValue(FFiles / "program.exe"));
+    text = WithFileData(text, "FileSource2", PackedValue(FFiles / "licence.txt"));
+    RegisterForm(text);
+    InitApplicationObjects().SetExeName("/opt/tavrix-setup");
+    Application->MessageBoxHook = [this](const std::string& t, const std::string& c, uint32_t f) {
+      Boxes.push_back({t, c, f});
+      return 1;
+    };
+    SetShellExecuteHook([this](const std::string& verb, const std::string& file) {
+      Started.push_back(verb + " " + file);
+    });
+  }
+  ~SetupTest() override {
+    DoneApplicationObjects();
+    Form1 = nullptr;
+    SetShellExecuteHook(nullptr);
+    ClearResources();
+    setenv("HOME", FOldHome.c_str(), 1);
+  }
+
+  static std::string FormText() {
+    TBytes text = ReadWholeFile(TAVRIX_FORM_TEXT);
+    return std::string(text.begin(), text.end());
+  }
+
+  // Builds the main form as the start-up does, without running the message loop.
+  TForm1* Build() {
+    Application->Initialize();
+    Form1 = static_cast<TForm1*>(Application->CreateForm(TForm1::StaticClassInfo()));
+    return Form1;
+  }
+
+  static QWidget* WidgetOf(const std::string& name) {
+    for (QWidget* w : QApplication::allWidgets()) {
+      if (w->objectName() == QString::fromStdString(name) && w->isVisible()) return w;
+    }
+    return nullptr;
+  }
+
+  // Clicks a button the way the toolkit does, so that the click goes through the guard.
+  static void Click(const std::string& name) {
+    auto* button = dynamic_cast<QAbstractButton*>(WidgetOf(name));
+    ASSERT_NE(button, nullptr) << name << " is not a visible button";
+    button->click();
+    QApplication::processEvents();
+  }
+
+  // Runs the real message loop, doing the steps once it runs; returns its exit code.
+  int RunWith(const std::function<void()>& steps) {
+    QTimer::singleShot(0, [&] {
+      steps();
+      // A loop that the steps did not end is ended here, and the test says so.
+      if (Application->MainForm() && !Application->Terminated()) {
+        ADD_FAILURE() << "the steps left the setup program running";
+        Application->Terminate();
+      }
+    });
+    return RunApplication();
+  }
+
+  std::vector<std::string> TempNames() const { return FTmp.Names(); }
+  std::string Home() const { return FHome.Path(); }
+  std::string Target() const { return FHome / "Tavrix/tavrix.exe"; }
+  TBytes ProgramBytes() const { return ReadWholeFile(FFiles / "program.exe"); }
+
+  std::vector<TBox> Boxes;
+  std::vector<std::string> Started;
+
+ private:
+  TTempDir FHome;
+  TTempDir FTmp;
+  TTempDir FFiles;
+  std::string FOldHome;
+};
+
+TEST_F(SetupTest, LicenceIsInTheMemoBeforeTheWindowShows) {
+  TForm1* form = Build();
+  ASSERT_NE(form->Memo1, nullptr);
+  EXPECT_FALSE(form->Visible());
+  const std::vector<std::string> lines = {"Licence line one", "line two", "line three",
+                                          "last line"};
+  EXPECT_EQ(form->Memo1->Lines().Items(), lines) << "CR LF, CR and LF all break lines";
+  EXPECT_EQ(form->Notebook1->ActivePage(), "Setup");
+  EXPECT_EQ(form->Caption(), "Tavrix Setup");
+  EXPECT_EQ(form->ClientWidth(), 401);
+  EXPECT_EQ(form->ClientHeight(), 245);
+  // Both files are unpacked, program first, before the form exists.
+  std::vector<std::string> names = TempNames();
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_EQ(ReadWholeFile(form->FileSource1->FileName()), ProgramBytes());
+  EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(SetupTest, SetupShowsTheLicencePageWithTheFocusInTheMemo) {
+  int code = RunWith([&] {
+    EXPECT_TRUE(WidgetOf("BtnSetup") != nullptr) << "the splash page shows first";
+    EXPECT_EQ(WidgetOf("Memo1"), nullptr);
+    WidgetOf("BtnSetup")->setFocus();
+    Click("BtnSetup");
+    EXPECT_EQ(Form1->Notebook1->ActivePage(), "License");
+    ASSERT_NE(WidgetOf("Memo1"), nullptr);
+    EXPECT_EQ(WidgetOf("BtnSetup"), nullptr);
+    EXPECT_TRUE(Form1->Memo1->Focused());
+    auto* memo = dynamic_cast<QPlainTextEdit*>(WidgetOf("Memo1"));
+    ASSERT_NE(memo, nullptr);
+    EXPECT_TRUE(memo->isReadOnly());
+    EXPECT_EQ(memo->toPlainText().toStdString(),
+              "Licence line one\nline two\nline three\nlast line");
+    EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    Click("Button2");  // Reject
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(Boxes.empty());
+  EXPECT_TRUE(Started.empty());
+}
+
+TEST_F(SetupTest, ExitRejectAndTheCloseBoxEndNormallyLeavingNothing) {
+  const std::vector<std::pair<const char*, std::function<void()>>> ways = {
+      {"Exit", [] { Click("BtnExit"); }},
+      {"Reject",
+       [] {
+         Click("BtnSetup");
+         Click("Button2");
+       }},
+      {"close box on the splash page", [] { WidgetOf("Form1")->close(); }},
+      {"close box on the licence page",
+       [] {
+         Click("BtnSetup");
+         WidgetOf("Form1")->close();
+       }},
+  };
+  for (const auto& [what, steps] : ways) {
+    int code = RunWith(steps);
+    EXPECT_EQ(code, 0) << what;
+    EXPECT_TRUE(Boxes.empty()) << what;
+    EXPECT_TRUE(Started.empty()) << what;
+    DoneApplicationObjects();
+    EXPECT_TRUE(TempNames().empty()) << what << ": temporary files left behind";
+    EXPECT_FALSE(fs::exists(Home() + "/Tavrix")) << what;
+    InitApplicationObjects().SetExeName("/opt/tavrix-setup");
+  }
+}
+
+TEST_F(SetupTest, FreshInstallRenamesTheProgramStartsItAndEnds) {
+  std::string unpacked;
+  int code = RunWith([&] {
+    unpacked = Form1->FileSource1->FileName();
+    Click("BtnSetup");
+    Click("Button1");  // Accept
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(Boxes.empty());
+  EXPECT_EQ(ReadWholeFile(Target()), ProgramBytes());
+  EXPECT_FALSE(fs::exists(unpacked)) << "a rename leaves no temporary program file";
+  EXPECT_EQ(Started, std::vector<std::string>{"open " + Target()});
+  DoneApplicationObjects();
+  EXPECT_TRUE(TempNames().empty());
+}
+
+TEST_F(SetupTest, SecondInstallCopiesOverTheFirstAndTheTemporaryFileGoesAtExit) {
+  fs::create_directory(Home() + "/Tavrix");
+  WriteWholeFile(Target(), BytesOf("an older version that is rather longer than the new one"));
+  std::string unpacked;
+  int code = RunWith([&] {
+    unpacked = Form1->FileSource1->FileName();
+    Click("BtnSetup");
+    Click("Button1");
+    EXPECT_TRUE(fs::exists(unpacked)) << "after a copy the temporary file stays until the end";
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(ReadWholeFile(Target()), ProgramBytes());
+  EXPECT_EQ(Started, std::vector<std::string>{"open " + Target()});
+  DoneApplicationObjects();
+  EXPECT_FALSE(fs::exists(unpacked));
+  EXPECT_TRUE(TempNames().empty());
+}
+
+TEST_F(SetupTest, FailedInstallsShowTheirBoxAndKeepTheLicencePage) {
+  struct Case {
+    const char* what;
+    std::function<void()> prepare;  // before Accept
+    std::function<std::string()> message;
+  };
+  const Case cases[] = {
+      {"temporary program file removed", [] { fs::remove(Form1->FileSource1->FileName()); },
+       [] { return std::string("Cannot move file "); }},
+      {"read-only target",
+       [this] {
+         fs::create_directory(Home() + "/Tavrix");
+         WriteWholeFile(Target(), BytesOf("old"));
+         chmod(Target().c_str(), 0444);
+       },
+       [this] { return "Cannot create file " + Target() + "."; }},
+      {"install folder cannot be created",
+       [this] { WriteWholeFile(Home() + "/Tavrix", BytesOf("a file in the way")); },
+       [this] {
+         std::string unpacked = Form1->FileSource1->FileName();
+         return "Cannot create file " + Target() + "/" + unpacked.substr(unpacked.rfind('/') + 1) +
+                ".";
+       }},
+  };
+  for (const Case& c : cases) {
+    Boxes.clear();
+    int code = RunWith([&] {
+      Click("BtnSetup");
+      c.prepare();
+      std::string expected = c.message();
+      Click("Button1");
+      ASSERT_EQ(Boxes.size(), 1u) << c.what;
+      EXPECT_EQ(Boxes[0].Text, expected) << c.what;
+      EXPECT_EQ(Boxes[0].Caption, "tavrix-setup") << c.what;
+      EXPECT_EQ(Boxes[0].Flags, MB_OK | MB_ICONSTOP) << c.what;
+      EXPECT_EQ(Form1->Notebook1->ActivePage(), "License") << c.what;
+      EXPECT_FALSE(Application->Terminated()) << c.what << ": the window carries on";
+      Click("Button2");  // Reject still ends normally
+    });
+    EXPECT_EQ(code, 0) << c.what;
+    EXPECT_TRUE(Started.empty()) << c.what;
+    DoneApplicationObjects();
+    EXPECT_TRUE(TempNames().empty()) << c.what;
+    std::error_code ec;
+    fs::permissions(Target(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(Home() + "/Tavrix", ec);
+    InitApplicationObjects().SetExeName("/opt/tavrix-setup");
+    Application->MessageBoxHook = [this](const std::string& t, const std::string& cap, uint32_t f) {
+      Boxes.push_back({t, cap, f});
+      return 1;
+    };
+  }
+}
+
+TEST_F(SetupTest, RunningTargetCannotBeOverwritten) {
+  fs::create_directory(Home() + "/Tavrix");
+  fs::copy_file("/usr/bin/sleep", Target());
+  pid_t pid = fork();
+  if (pid == 0) {
+    execl(Target().c_str(), "sleep", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Wait until the copy is the running image.
+  for (int i = 0; i < 200; ++i) {
+    std::error_code ec;
+    if (fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec) == Target()) break;
+    usleep(10000);
+  }
+  int code = RunWith([&] {
+    Click("BtnSetup");
+    Click("Button1");
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text, "Cannot create file " + Target() + ".");
+    Click("Button2");
+  });
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(Started.empty());
+}
+
+TEST_F(SetupTest, AnUnpackableFileEndsStartUpWithTheApplicationErrorBox) {
+  const struct {
+    const char* what;
+    bool programSound;
+    const char* text;
+  } cases[] = {
+      {"program file", false,
+       "Exception EReadError in module tavrix-setup at 00000000.\n"
+       "Error reading FileSource1.FileData: Wrong file type."},
+      // The program file is already unpacked when the licence fails: it must go as well.
+      {"licence text", true,
+       "Exception EReadError in module tavrix-setup at 00000000.\n"
+       "Error reading FileSource2.FileData: Wrong file type."},
+  };
+  for (const auto& c : cases) {
+    Boxes.clear();
+    std::string text = FormText();
+    TBytes damaged = BytesOf("not a container");
+    text = WithFileData(text, "FileSource1",
+                        c.programSound ? PackedValue(SystemSmallProgram()) : damaged);
+    text = WithFileData(text, "FileSource2",
+                        c.programSound ? damaged : PackedValue(SystemLicenceText()));
+    RegisterForm(text);
+    bool windowShown = false;
+    QTimer::singleShot(0, [&] { windowShown = WidgetOf("Form1") != nullptr; });
+    int code = RunApplication();
+    EXPECT_EQ(code, 1) << c.what;
+    EXPECT_FALSE(windowShown) << c.what;
+    EXPECT_EQ(Application->MainForm(), nullptr) << c.what;
+    EXPECT_EQ(Application->ComponentCount(), 0) << c.what << ": the half-built form is destroyed";
+    ASSERT_EQ(Boxes.size(), 1u) << c.what;
+    EXPECT_EQ(Boxes[0].Caption, "Application Error") << c.what;
+    EXPECT_EQ(Boxes[0].Text, c.text) << c.what;
+    EXPECT_EQ(Boxes[0].Flags, MB_OK | MB_ICONSTOP | MB_TASKMODAL) << c.what;
+    EXPECT_TRUE(TempNames().empty()) << c.what << ": temporary files outlived the failed start";
+  }
+}
+
+}  // namespace
