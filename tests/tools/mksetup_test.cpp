@@ -1,12 +1,15 @@
-// mksetup run as a program: pack and unpack round trips on real files, dump and convert, and
+// mksetup run as a program: pack and unpack round trips on real files, dump and convert,
+// installer images built with the installer's own form and with a form of the user's, and
 // errors reported on standard error with a non-zero status.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "FileSrc.h"
+#include "InstallerImage.h"
 #include "TestSupport.h"
 
 namespace {
@@ -102,7 +105,11 @@ TEST(MksetupTest, FailuresGoToStandardErrorAndLeaveNoOutput) {
        {"unpack", dir / "nope", dir / "out"},
        1,
        "mksetup: Cannot open file " + (dir / "nope")},
-      {"not a form", {"dump", dir / "text"}, 1, "mksetup: " + (dir / "text") + " is not a binary"},
+      {"not a form",
+       {"dump", dir / "text"},
+       1,
+       "mksetup: " + (dir / "text") +
+           " is neither a binary form description nor an installer image"},
       {"neither form", {"convert", dir / "text", dir / "out"}, 1, "mksetup: " + (dir / "text")},
       {"unknown command", {"frobnicate"}, 2, "mksetup: unknown command frobnicate"},
       {"unknown option", {"pack", "--fast", "a", "b"}, 2, "mksetup: unknown option --fast"},
@@ -124,7 +131,9 @@ TEST(MksetupTest, HelpExplainsEveryCommand) {
   TRun run = Mksetup(dir, {"--help"});
   EXPECT_EQ(run.Status, 0);
   for (const char* command :
-       {"pack [--plain] FILE OUT", "unpack [--plain] VALUE OUT", "dump FORM", "convert IN OUT"}) {
+       {"build --program FILE --licence FILE [--form FORM] [--stub SETUP] -o IMAGE",
+        "pack [--plain] FILE OUT", "unpack [--plain] VALUE OUT", "dump FORM", "dump IMAGE",
+        "convert IN OUT"}) {
     EXPECT_NE(run.Out.find(command), std::string::npos) << command;
   }
 }
@@ -159,5 +168,320 @@ TEST(MksetupTest, DumpShowsBinaryValuesShortAndConvertGoesBothWays) {
   ASSERT_EQ(again.Status, 0) << again.Err;
   EXPECT_EQ(ReadWholeFile(dir / "again.bin"), binary);
 }
+
+// --- build and dump IMAGE ----------------------------------------------------------------------
+
+std::string Text(const TBytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// What a form description holds for one object: its class, its properties' names in order and
+// its "FileData" value if it has one.
+struct TSeenObject {
+  std::string ClassName;
+  std::vector<std::string> Props;
+  std::optional<std::string> FileData;
+};
+
+void SeeObject(TReader& reader, TStream& stream, std::map<std::string, TSeenObject>& seen) {
+  ASSERT_LT(static_cast<uint8_t>(reader.NextValue()), 0xF0) << "no prefixes expected";
+  TSeenObject object;
+  object.ClassName = reader.ReadStr();
+  const std::string name = reader.ReadStr();
+  while (!reader.EndOfList()) {
+    object.Props.push_back(reader.ReadStr());
+    if (object.Props.back() != "FileData") {
+      reader.SkipValue();
+      continue;
+    }
+    ASSERT_EQ(reader.ReadValue(), TValueType::vaBinary);
+    uint8_t length[4];
+    stream.ReadBuffer(length, 4);
+    std::string value(length[0] | length[1] << 8 | length[2] << 16 | length[3] << 24, '\0');
+    stream.ReadBuffer(value.data(), static_cast<int32_t>(value.size()));
+    object.FileData = value;
+  }
+  reader.ReadValue();
+  seen[name] = object;
+  while (!reader.EndOfList()) SeeObject(reader, stream, seen);
+  reader.ReadValue();
+}
+
+// The objects of the TFORM1 that the image at path carries, by name (unnamed ones under "").
+std::map<std::string, TSeenObject> ObjectsOfImage(const std::string& path) {
+  std::vector<TImageResource> resources;
+  const TImageCheck check = ReadImageResources(path, resources);
+  EXPECT_TRUE(check.Ok()) << check.Message;
+  std::map<std::string, TSeenObject> seen;
+  if (resources.size() != 1 || resources[0].Name != "TFORM1") {
+    ADD_FAILURE() << "the image must carry TFORM1 alone";
+    return seen;
+  }
+  TMemoryStream form;
+  form.WriteBuffer(resources[0].Data.data(), static_cast<int32_t>(resources[0].Data.size()));
+  form.SetPosition(0);
+  char signature[4];
+  form.ReadBuffer(signature, 4);
+  EXPECT_EQ(std::string(signature, 4), "TPF0");
+  TReader reader(form);
+  SeeObject(reader, form, seen);
+  EXPECT_EQ(form.Position(), form.Size()) << "nothing may follow the form";
+  return seen;
+}
+
+// The file that a "FileData" value carries, unpacked through TFileSource.
+TBytes Unpacked(const std::string& value, bool compress) {
+  TTempDir temp(true);
+  TFileSource source(nullptr);
+  source.SetCompress(compress);
+  TMemoryStream stream;
+  stream.WriteBuffer(value.data(), static_cast<int32_t>(value.size()));
+  stream.SetPosition(0);
+  source.ReadFileData(stream);
+  return ReadWholeFile(source.HeldFileName());
+}
+
+const std::vector<std::string> AttachedProps = {"Compress", "Extension", "Store",
+                                                "Left",     "Top",       "FileData"};
+
+class MksetupBuildTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::copy_file(SystemSmallProgram(), FStub); }
+
+  TTempDir FDir;
+  const std::string FStub = FDir / "stub";
+  const std::string FImage = FDir / "image";
+  const std::string FProgram = SystemLargeProgram();
+  const std::string FLicence = TAVRIX_RESOURCES_DIR "/licence.txt";
+};
+
+TEST_F(MksetupBuildTest, WithoutFormTheInstallerFormCarriesProgramAndLicence) {
+  TRun run = Mksetup(
+      FDir, {"build", "--program", FProgram, "--licence", FLicence, "--stub", FStub, "-o", FImage});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_TRUE(run.Out.empty() && run.Err.empty()) << run.Out << run.Err;
+  EXPECT_EQ(FDir.Names(), (std::vector<std::string>{"image", "stub"}));
+  EXPECT_EQ(fs::status(FImage).permissions() & fs::perms::all, static_cast<fs::perms>(0755));
+  const TBytes stub = ReadWholeFile(FStub);
+  const TBytes image = ReadWholeFile(FImage);
+  EXPECT_TRUE(std::equal(stub.begin(), stub.end(), image.begin())) << "the stub comes first";
+
+  // The dump is the installer's form text with one FileData line added to each file source.
+  TRun dump = Mksetup(FDir, {"dump", FImage});
+  ASSERT_EQ(dump.Status, 0) << dump.Err;
+  std::string withoutData;
+  int dataLines = 0;
+  for (std::size_t at = 0; at < dump.Out.size();) {
+    const std::size_t end = dump.Out.find('\n', at) + 1;
+    const std::string line = dump.Out.substr(at, end - at);
+    if (line.find("    FileData = { ") == 0) {
+      ++dataLines;
+    } else {
+      withoutData += line;
+    }
+    at = end;
+  }
+  EXPECT_EQ(dataLines, 2);
+  EXPECT_EQ(withoutData, Text(ReadWholeFile(TAVRIX_RESOURCES_DIR "/TFORM1.txt")));
+
+  std::map<std::string, TSeenObject> objects = ObjectsOfImage(FImage);
+  const std::pair<const char*, std::string> carried[] = {{"FileSource1", FProgram},
+                                                         {"FileSource2", FLicence}};
+  for (const auto& [name, file] : carried) {
+    const TSeenObject& source = objects[name];
+    EXPECT_EQ(source.Props, AttachedProps) << name;
+    ASSERT_TRUE(source.FileData) << name;
+    EXPECT_EQ(Unpacked(*source.FileData, true), ReadWholeFile(file)) << name;
+  }
+}
+
+TEST_F(MksetupBuildTest, WithFormEachStoredFileSourceCarriesTheFileItNames) {
+  fs::create_directories(FDir / "forms/payload");
+  WriteWholeFile(FDir / "forms/payload/app.bin", ReadWholeFile(FProgram));
+  const std::string form =
+      "object Box: TDataModule\n"
+      "  Caption = 'Custom'\n"
+      "  object Packed: TFileSource\n"
+      "    Compress = True\n"
+      "    Extension = '.bin'\n"
+      "    FileName = 'payload/app.bin'\n"
+      "    Store = True\n"
+      "    Left = 8\n"
+      "    Top = 8\n"
+      "  end\n"
+      "  object Panel: TPanel\n"
+      "    FileName = 'not a file source'\n"
+      "    object Plain: TFileSource\n"
+      "      Compress = False\n"
+      "      FileName = '" +
+      FLicence +
+      "'\n"
+      "      Store = True\n"
+      "    end\n"
+      "  end\n"
+      "  object NameOnly: TFileSource\n"
+      "    Compress = False\n"
+      "    FileName = 'payload/app.bin'\n"
+      "    Store = False\n"
+      "  end\n"
+      "end\n";
+  WriteWholeFile(FDir / "forms/form.txt", BytesOf(form));
+  // mksetup runs in the test's own folder, so the relative name works only from the form's.
+  TRun run =
+      Mksetup(FDir, {"build", "--form", FDir / "forms/form.txt", "--stub", FStub, "-o", FImage});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+
+  std::map<std::string, TSeenObject> objects = ObjectsOfImage(FImage);
+  EXPECT_EQ(objects["Box"].Props, std::vector<std::string>{"Caption"});
+  EXPECT_EQ(objects["Panel"].Props, std::vector<std::string>{"FileName"}) << "not a file source";
+  EXPECT_EQ(objects["Packed"].Props, AttachedProps);
+  ASSERT_TRUE(objects["Packed"].FileData);
+  EXPECT_EQ(Unpacked(*objects["Packed"].FileData, true), ReadWholeFile(FProgram));
+  EXPECT_EQ(objects["Plain"].Props, (std::vector<std::string>{"Compress", "Store", "FileData"}));
+  ASSERT_TRUE(objects["Plain"].FileData);
+  EXPECT_EQ(objects["Plain"].FileData->size(), 4 + fs::file_size(FLicence)) << "plain layout";
+  EXPECT_EQ(Unpacked(*objects["Plain"].FileData, false), ReadWholeFile(FLicence));
+  EXPECT_EQ(objects["NameOnly"].Props, (std::vector<std::string>{"Compress", "FileName", "Store"}))
+      << "Store False keeps the name and carries nothing";
+
+  TRun dump = Mksetup(FDir, {"dump", FImage});
+  ASSERT_EQ(dump.Status, 0) << dump.Err;
+  EXPECT_NE(dump.Out.find("object Packed: TFileSource"), std::string::npos) << dump.Out;
+  EXPECT_NE(dump.Out.find("    FileData = { "), std::string::npos) << dump.Out;
+}
+
+TEST_F(MksetupBuildTest, FailuresLeaveNoImageBehind) {
+  fs::create_directories(FDir / "forms");
+  WriteWholeFile(FDir / "forms/missing.txt", BytesOf("object Box: TDataModule\n"
+                                                     "  object FileSource1: TFileSource\n"
+                                                     "    Compress = True\n"
+                                                     "    FileName = 'payload/gone.exe'\n"
+                                                     "    Store = True\n"
+                                                     "  end\n"
+                                                     "end\n"));
+  WriteWholeFile(FDir / "forms/nameonly.txt", BytesOf("object Box: TDataModule\n"
+                                                      "  object FileSource1: TFileSource\n"
+                                                      "    Compress = False\n"
+                                                      "    FileName = 'x'\n"
+                                                      "    Store = False\n"
+                                                      "  end\n"
+                                                      "end\n"));
+  WriteWholeFile(FDir / "forms/bad.txt", BytesOf("object Box: TDataModule\n  Left = \nend\n"));
+  ASSERT_EQ(Mksetup(FDir, {"build", "--program", FStub, "--licence", FLicence, "--stub", FStub,
+                           "-o", FDir / "image1"})
+                .Status,
+            0);
+  const std::vector<std::string> stubAndImage = {"--stub", FStub, "-o", FImage};
+  auto build = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), "build");
+    if (args.size() > 1 && args[1] != "--stub") {
+      args.insert(args.end(), stubAndImage.begin(), stubAndImage.end());
+    }
+    return args;
+  };
+  const std::string defaults[] = {"--program", FProgram, "--licence", FLicence};
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    std::string err;  // the start of standard error
+  } cases[] = {
+      {"a FileName that is missing", build({"--form", FDir / "forms/missing.txt"}), 1,
+       "mksetup: FileSource1 cannot store file: " + (FDir / "forms/payload/gone.exe") +
+           " (file is missing)\n"},
+      {"a program that is missing", build({"--program", FDir / "gone", "--licence", FLicence}), 1,
+       "mksetup: FileSource1 cannot store file: " + (FDir / "gone") + " (file is missing)\n"},
+      {"a form that is missing", build({"--form", FDir / "forms/gone.txt"}), 1,
+       "mksetup: Cannot open file " + (FDir / "forms/gone.txt")},
+      {"a form that does not parse", build({"--form", FDir / "forms/bad.txt"}), 1,
+       "mksetup: " + (FDir / "forms/bad.txt") + ": "},
+      {"a licence for a form without FileSource2",
+       build({"--form", FDir / "forms/missing.txt", "--program", FProgram, "--licence", FLicence}),
+       1, "mksetup: The form has no file source named FileSource2\n"},
+      {"a program for a file source that stores none",
+       build({"--form", FDir / "forms/nameonly.txt", "--program", FProgram}), 1,
+       "mksetup: FileSource1 has Store False and cannot carry the file " + FProgram + "\n"},
+      {"a missing stub",
+       {"build", defaults[0], defaults[1], defaults[2], defaults[3], "--stub", FDir / "gone", "-o",
+        FImage},
+       1,
+       "mksetup: Cannot open file " + (FDir / "gone")},
+      {"a stub that is an image",
+       {"build", defaults[0], defaults[1], defaults[2], defaults[3], "--stub", FDir / "image1",
+        "-o", FImage},
+       1,
+       "mksetup: The stub " + (FDir / "image1") + " already carries an installer"},
+      {"a missing output folder",
+       {"build", defaults[0], defaults[1], defaults[2], defaults[3], "--stub", FStub, "-o",
+        FDir / "no/image"},
+       1,
+       "mksetup: Cannot create file " + (FDir / "no/image")},
+      {"no output",
+       {"build", defaults[0], defaults[1], defaults[2], defaults[3]},
+       2,
+       "mksetup: no image named (-o IMAGE)"},
+      {"no licence without a form", build({"--program", FProgram}), 2,
+       "mksetup: without --form, both --program and --licence are needed"},
+      {"an option without its file",
+       {"build", "--program"},
+       2,
+       "mksetup: option --program needs a file name"},
+      {"an option twice", build({"--program", FProgram, "--program", FProgram}), 2,
+       "mksetup: option --program is given twice"},
+      {"an unknown option", build({"--fast"}), 2, "mksetup: unknown option --fast"},
+      {"a stray argument", build({"extra"}), 2, "mksetup: unexpected argument extra"},
+  };
+  for (const auto& c : cases) {
+    const std::vector<std::string> before = FDir.Names();
+    TRun run = Mksetup(FDir, c.args);
+    EXPECT_EQ(run.Status, c.status) << c.what << ": " << run.Err;
+    EXPECT_EQ(run.Err.rfind(c.err, 0), 0u) << c.what << ": " << run.Err;
+    EXPECT_TRUE(run.Out.empty()) << c.what;
+    EXPECT_EQ(FDir.Names(), before) << c.what << ": no image and no temporary file";
+  }
+}
+
+TEST_F(MksetupBuildTest, DumpChecksAnImageAsTheSetupProgramDoes) {
+  ASSERT_EQ(Mksetup(FDir, {"build", "--program", FStub, "--licence", FLicence, "--stub", FStub,
+                           "-o", FImage})
+                .Status,
+            0);
+  const TBytes image = ReadWholeFile(FImage);
+  TBytes damaged = image;
+  damaged[ReadWholeFile(FStub).size() + 100] ^= 1;
+  WriteWholeFile(FDir / "damaged", damaged);
+  WriteWholeFile(FDir / "cut", TBytes(image.begin(), image.end() - 1));
+  const struct {
+    std::string file;
+    std::string err;
+  } cases[] = {
+      {FDir / "damaged", "mksetup: " + (FDir / "damaged") +
+                             ": The installer image is damaged: its resource block fails its "
+                             "checksum.\n"},
+      {FDir / "cut", "mksetup: " + (FDir / "cut") +
+                         ": The installer image is truncated: its trailer is cut short.\n"},
+      {FStub,
+       "mksetup: " + FStub + " is neither a binary form description nor an installer image\n"},
+  };
+  for (const auto& c : cases) {
+    TRun run = Mksetup(FDir, {"dump", c.file});
+    EXPECT_EQ(run.Status, 1) << c.file;
+    EXPECT_EQ(run.Err, c.err);
+    EXPECT_TRUE(run.Out.empty()) << c.file;
+  }
+}
+
+#ifdef TAVRIX_SETUP_IMAGE
+// The build's own demo image: the setup program with the demo program and the demo licence.
+TEST(MksetupDemoImageTest, TheBuildsImageCarriesTheDemoProgramAndLicence) {
+  const TBytes stub = ReadWholeFile(TAVRIX_SETUP_STUB);
+  const TBytes image = ReadWholeFile(TAVRIX_SETUP_IMAGE);
+  ASSERT_GT(image.size(), stub.size());
+  EXPECT_TRUE(std::equal(stub.begin(), stub.end(), image.begin()));
+  std::map<std::string, TSeenObject> objects = ObjectsOfImage(TAVRIX_SETUP_IMAGE);
+  ASSERT_TRUE(objects["FileSource1"].FileData && objects["FileSource2"].FileData);
+  EXPECT_EQ(Unpacked(*objects["FileSource1"].FileData, true), ReadWholeFile(TAVRIX_DEMO_PATH));
+  EXPECT_EQ(Unpacked(*objects["FileSource2"].FileData, true),
+            ReadWholeFile(TAVRIX_RESOURCES_DIR "/licence.txt"));
+}
+#endif
 
 }  // namespace
