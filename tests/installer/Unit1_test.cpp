@@ -354,6 +354,23 @@ TEST_F(SetupTest, RunningTargetCannotBeOverwritten) {
   EXPECT_TRUE(Started.empty());
 }
 
+TEST_F(SetupTest, MissingLicenceFileIsReportedAndTheFormStillShows) {
+  // A description whose licence source carries no file: FileName reads empty in FormCreate.
+  std::string text = WithFileData(FormText(), "FileSource1", PackedValue(SystemSmallProgram()));
+  RegisterForm(text);
+  bool shown = false;
+  int code = RunWith([&] {
+    shown = WidgetOf("Form1") != nullptr;
+    EXPECT_EQ(Form1->Memo1->Lines().Count(), 0);
+    Click("BtnExit");
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(shown) << "an exception in OnCreate does not stop the form";
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Text, "Cannot open file ") << "no period after a blank";
+  EXPECT_EQ(Boxes[0].Caption, "tavrix-setup");
+}
+
 TEST_F(SetupTest, AnUnpackableFileEndsStartUpWithTheApplicationErrorBox) {
   const struct {
     const char* what;
