@@ -101,6 +101,9 @@ void TControl::SetVisible(bool value) {
   if (value == FVisible) return;
   FVisible = value;
   VisibleChanged();
+  // Alignment skips hidden controls, so one that appears takes its place now (a notebook page
+  // that was hidden while the notebook was laid out would otherwise stay empty).
+  if (FParent && FAlign != alNone) FParent->AlignControls();
 }
 
 void TControl::SetEnabled(bool value) {

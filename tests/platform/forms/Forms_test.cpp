@@ -83,6 +83,24 @@ TEST(FormsTest, NotebookSelectsPagesByCaptionAndIgnoresUnknownOnes) {
   EXPECT_EQ(notebook->PageIndex(), 1);
 }
 
+TEST(FormsTest, NotebookPageShownLaterFillsTheNotebook) {
+  TForm form(nullptr);
+  auto* notebook = new TNotebook(&form);
+  notebook->SetParent(&form);
+  notebook->SetBounds(0, 0, 401, 245);
+  for (const char* caption : {"Setup", "License"}) {
+    auto* page = new TPage(notebook);
+    page->SetParent(notebook);
+    page->SetCaption(caption);
+  }
+  // Both pages are hidden while the notebook is laid out; each must fill it once shown.
+  notebook->Loaded();
+  const TRect filled{0, 0, 401, 245};
+  EXPECT_EQ(notebook->Pages(0)->BoundsRect(), filled);
+  notebook->SetActivePage("License");
+  EXPECT_EQ(notebook->Pages(1)->BoundsRect(), filled);
+}
+
 TEST(FormsTest, ControlsFollowTheirParentsFontUntilGivenTheirOwn) {
   TForm form(nullptr);
   form.Font().SetName("Arial");
