@@ -191,7 +191,8 @@ TEST_F(SetupTest, LicenceIsInTheMemoBeforeTheWindowShows) {
 
 TEST_F(SetupTest, SetupShowsTheLicencePageWithTheFocusInTheMemo) {
   int code = RunWith([&] {
-    EXPECT_TRUE(WidgetOf("BtnSetup") != nullptr) << "the splash page shows first";
+    ASSERT_TRUE(WidgetOf("BtnSetup") != nullptr) << "the splash page shows first";
+    EXPECT_EQ(WidgetOf("BtnSetup")->parentWidget()->size(), QSize(401, 245));
     EXPECT_EQ(WidgetOf("Memo1"), nullptr);
     WidgetOf("BtnSetup")->setFocus();
     Click("BtnSetup");
@@ -202,6 +203,8 @@ TEST_F(SetupTest, SetupShowsTheLicencePageWithTheFocusInTheMemo) {
     auto* memo = dynamic_cast<QPlainTextEdit*>(WidgetOf("Memo1"));
     ASSERT_NE(memo, nullptr);
     EXPECT_TRUE(memo->isReadOnly());
+    EXPECT_EQ(memo->parentWidget()->size(), QSize(401, 245)) << "the page fills the notebook";
+    EXPECT_EQ(memo->geometry(), QRect(8, 32, 385, 169));
     EXPECT_EQ(memo->toPlainText().toStdString(),
               "Licence line one\nline two\nline three\nlast line");
     EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
