@@ -31,6 +31,8 @@ ensure_packages() {
 # What every build needs: the compiler, CMake and the libraries of the tools.
 TAVRIX_BUILD_PACKAGES=(g++ cmake make pkg-config qt6-base-dev qt6-qpa-plugins fonts-liberation
                        fonts-dejavu-core)
-# What the tests, the fuzz targets and the benchmarks need on top.
+# What the tests, the fuzz targets and the benchmarks need on top; the end-to-end test drives
+# the installer in a virtual X server (xvfb), clicks it (xdotool) and takes screenshots
+# (imagemagick).
 TAVRIX_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev libbenchmark-dev
-                      liblz4-dev liblzo2-dev liblzf-dev)
+                      liblz4-dev liblzo2-dev liblzf-dev xvfb xdotool imagemagick)
