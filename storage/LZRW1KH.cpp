@@ -272,56 +272,66 @@ uint16_t DecompressBlock(const uint8_t* source, uint8_t* dest, uint16_t sourceSi
   constexpr ptrdiff_t FastGroupInput = 2 + 16 * 4 + 16;
   constexpr uint32_t FastGroupOutput = 16 * MaxMatch + 32;
 
+  // The rest of the current group without checks against the end of the block; matches are
+  // checked against the start of the output only when NearStart. Fixed-size copies may write
+  // beyond the item they restore, never beyond the output area; the items that follow overwrite
+  // those bytes. Returns false when a run has left too little room for the rest of the group.
+  auto fastGroup = [&]<bool NearStart>() {
+    for (;;) {
+      // kinds is never 0: bit 16 stays set.
+      const uint32_t at = static_cast<uint32_t>(__builtin_ctz(kinds));
+      const uint32_t count = at - next;
+      Copy16(op, ip);
+      op += count;
+      ip += count;
+      if (at == 16) return true;
+      kinds &= kinds - 1;
+      next = at + 1;
+      const uint32_t v = (static_cast<uint32_t>(ip[0]) << 8) | ip[1];
+      const uint32_t distance = v >> 4;
+      if (distance == 0) {
+        const uint32_t length = ((v << 8) | ip[2]) + MinRun;
+        if (length > room()) Damaged("the output does not fit in the output area");
+        std::memset(op, ip[3], length);
+        op += length;
+        ip += 4;
+        if (room() < FastGroupOutput) return false;
+        continue;
+      }
+      const uint32_t length = (v & 0x0F) + MinMatch;
+      ip += 2;
+      if (NearStart && distance > static_cast<uint32_t>(op - dest)) {
+        Damaged("a match reaches back before the start of the output");
+      }
+      const uint8_t* from = op - distance;
+      // Each piece reads only bytes written before it.
+      if (distance >= 16) {
+        Copy16(op, from);
+        if (length > 16) Copy16(op + 16, from + 16);
+      } else if (distance >= 8) {
+        Copy8(op, from);
+        Copy8(op + 8, from + 8);
+        if (length > 16) Copy8(op + 16, from + 16);
+      } else {
+        // Byte by byte, so that the last `distance` bytes repeat.
+        for (uint32_t i = 0; i < length; ++i) op[i] = from[i];
+      }
+      op += length;
+    }
+  };
+
   for (;;) {
     if (ipEnd - ip >= FastGroupInput && room() >= FastGroupOutput) {
-      // Fixed-size copies may write beyond the item they restore, never beyond the output area;
-      // the items that follow overwrite those bytes.
-      for (;;) {
-        const uint32_t at = static_cast<uint32_t>(std::countr_zero(kinds));
-        const uint32_t count = at - next;
-        Copy16(op, ip);
-        op += count;
-        ip += count;
-        if (at == 16) break;
-        kinds &= kinds - 1;
-        next = at + 1;
-        const uint32_t b1 = ip[1];
-        const uint32_t distance = (static_cast<uint32_t>(ip[0]) << 4) | (b1 >> 4);
-        if (distance == 0) {
-          const uint32_t length = ((b1 << 8) | ip[2]) + MinRun;
-          if (length > room()) Damaged("the output does not fit in the output area");
-          std::memset(op, ip[3], length);
-          op += length;
-          ip += 4;
-          if (room() < FastGroupOutput) goto checkedItems;
-          continue;
-        }
-        const uint32_t length = (b1 & 0x0F) + MinMatch;
+      const bool whole = op - dest >= static_cast<ptrdiff_t>(MaxDistance)
+                             ? fastGroup.template operator()<false>()
+                             : fastGroup.template operator()<true>();
+      if (whole) {
+        startGroup(ip);
         ip += 2;
-        if (distance > static_cast<uint32_t>(op - dest)) {
-          Damaged("a match reaches back before the start of the output");
-        }
-        const uint8_t* from = op - distance;
-        // Each piece reads only bytes written before it.
-        if (distance >= 16) {
-          Copy16(op, from);
-          if (length > 16) Copy16(op + 16, from + 16);
-        } else if (distance >= 8) {
-          Copy8(op, from);
-          Copy8(op + 8, from + 8);
-          if (length > 16) Copy8(op + 16, from + 16);
-        } else {
-          // Byte by byte, so that the last `distance` bytes repeat.
-          for (uint32_t i = 0; i < length; ++i) op[i] = from[i];
-        }
-        op += length;
+        continue;
       }
-      startGroup(ip);
-      ip += 2;
-      continue;
     }
 
-  checkedItems:
     // Every item checked against the end of the block and the end of the output area.
     for (;;) {
       const uint32_t at = static_cast<uint32_t>(std::countr_zero(kinds));

@@ -603,6 +603,15 @@ TEST(DecompressBlock, MatchesStepByStepDecoderOnRandomValidBlocks) {
   }
 }
 
+// Sixteen literals, sixteen matches of 18 bytes from 16 back (288 bytes), then three groups of
+// sixteen literals: the matches end 304 bytes into the output.
+TBytes LongMatchesThenLiterals() {
+  TBytes block = TBytes{0x40, 0x00, 0x00} + Ascending(1, 16) + TBytes{0xFF, 0xFF};
+  for (int i = 0; i < 16; ++i) block = block + TBytes{0x01, 0x0F};
+  for (int i = 0; i < 3; ++i) block = block + TBytes{0x00, 0x00} + Ascending(100, 16);
+  return block;
+}
+
 TEST(DecompressBlock, DamagedBlocksFailWithinBounds) {
   struct {
     const char* name;
@@ -632,6 +641,8 @@ TEST(DecompressBlock, DamagedBlocksFailWithinBounds) {
       {"literals one byte too many", {0x40, 0x00, 0x00, 1, 2, 3}, 2, "fit in the output area"},
       // Room for the literal and 17 bytes of a match of 18: the last byte overflows.
       {"match one byte too long", {0x40, 0x40, 0x00, 7, 0x00, 0x1F}, 18, "fit in the output area"},
+      // The long matches fit, with less room to spare than 16-byte pieces would need.
+      {"literals after long matches", LongMatchesThenLiterals(), 316, "fit in the output area"},
       {"long match with room for half",
        TBytes{0x40, 0x00, 0x01} + Ascending(1, 15) + TBytes{0x00, 0xFF}, 20,
        "fit in the output area"},
