@@ -287,6 +287,28 @@ TEST(Crc32Test, MatchesTheStandardCheckValueAlsoInPieces) {
   EXPECT_EQ(Crc32("", 0), 0u);
 }
 
+TEST(Crc32Test, EightBytesAStepAgreesWithTheBitwiseDefinitionAtEveryLengthAndAlignment) {
+  auto bitwise = [](const uint8_t* p, std::size_t n) {
+    uint32_t c = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < n; ++i) {
+      c ^= p[i];
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    }
+    return ~c;
+  };
+  std::vector<uint8_t> bytes(80);
+  uint32_t x = 12345;
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+  for (std::size_t start = 0; start < 8; ++start) {
+    for (std::size_t n = 0; start + n <= bytes.size(); ++n) {
+      ASSERT_EQ(Crc32(bytes.data() + start, n), bitwise(bytes.data() + start, n))
+          << "start " << start << ", length " << n;
+    }
+  }
+  // Continuing from a checksum that ended in the middle of an eight-byte step.
+  EXPECT_EQ(Crc32(bytes.data() + 13, 67, Crc32(bytes.data(), 13)), bitwise(bytes.data(), 80));
+}
+
 TEST(ExecutableExtentTest, CoversAWholeProgramAndNothingElse) {
   for (const std::string& program :
        {SystemSmallProgram(), SystemLargeProgram(), std::string(IMAGE_PROBE_PATH)}) {
