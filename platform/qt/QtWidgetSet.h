@@ -2,6 +2,9 @@
 //
 // Every call from Qt into our code (a paint, a click, a mouse event, a close request) goes
 // through GuardedCall, so that no exception of ours travels through Qt's frames.
+//
+// For start-up benchmarks only: TAVRIX_QUIT_AFTER_FIRST_PAINT=1 in the environment makes a
+// form close itself right after its first paint, which ends the program normally.
 #pragma once
 
 #include <memory>
