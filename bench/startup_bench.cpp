@@ -1,0 +1,242 @@
+// Start-up time of the setup program beside a bare Qt program, in one run.
+//
+// Each iteration starts a program and waits for it to end: the wall time from the spawn to the
+// exit. Every program runs under Qt's offscreen platform with TAVRIX_QUIT_AFTER_FIRST_PAINT=1,
+// which makes it end normally right after its window's first paint, so the time measured is
+// the time to the first paint plus the shut-down. The programs:
+//
+//   bare_qt_window    a Qt program that shows one empty window: the yardstick
+//   demo_image        the build's demo installer image (tavrix-demo and the demo licence)
+//   large_image       an image made when the benchmark starts, carrying a program of at least
+//                     2 MB (the cmake program that the build uses) and the demo licence
+//
+// Each program runs in a home and a temporary folder of its own; an iteration that does not end
+// with exit code 0 within 10 seconds, or an extraction file left behind, fails the benchmark.
+// After the table, the ratio of each image's median time to the bare program's.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int RunTimeoutMs = 10'000;
+constexpr int BuildTimeoutMs = 120'000;
+constexpr uintmax_t LargePayloadLeast = 2u << 20;
+constexpr const char* Yardstick = "StartToFirstPaint/bare_qt_window";
+
+// The outcome of one run of a program.
+struct TRunResult {
+  bool Ended = false;  // false: it could not be started, or it was killed at the time limit
+  int ExitCode = -1;   // when it ended: its exit code, or 128 + the signal that ended it
+  std::string Problem;
+};
+
+// Starts argv[0] with the environment env, its output going nowhere, and waits at most
+// timeoutMs for it to end; a program still running then is killed.
+TRunResult RunToExit(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                     int timeoutMs) {
+  std::vector<char*> args, vars;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& v : env) vars.push_back(const_cast<char*>(v.c_str()));
+  args.push_back(nullptr);
+  vars.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int spawnError = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), vars.data());
+  posix_spawn_file_actions_destroy(&actions);
+  TRunResult result;
+  if (spawnError != 0) {
+    result.Problem = argv[0] + ": " + std::strerror(spawnError);
+    return result;
+  }
+
+  // A process file descriptor becomes readable when the process ends.
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  bool ended = true;
+  if (pidfd >= 0) {
+    pollfd entry{pidfd, POLLIN, 0};
+    int ready;
+    do {
+      ready = poll(&entry, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    ended = ready > 0;
+    close(pidfd);
+  }
+  if (!ended) kill(pid, SIGKILL);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!ended) {
+    result.Problem = argv[0] + " did not end within " + std::to_string(timeoutMs / 1000) + "s";
+    return result;
+  }
+  result.Ended = true;
+  result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+// The process's environment without the variables that decide where and how a program runs,
+// and with a home, temporary folder and runtime folder of its own under dir.
+std::vector<std::string> RunEnvironment(const fs::path& dir) {
+  static const char* const Replaced[] = {"HOME=",
+                                         "TMPDIR=",
+                                         "XDG_RUNTIME_DIR=",
+                                         "QT_QPA_PLATFORM=",
+                                         "TAVRIX_QUIT_AFTER_FIRST_PAINT=",
+                                         "DISPLAY=",
+                                         "WAYLAND_DISPLAY="};
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    bool replaced = false;
+    for (const char* name : Replaced) replaced |= std::strncmp(*e, name, std::strlen(name)) == 0;
+    if (!replaced) env.emplace_back(*e);
+  }
+  fs::create_directories(dir / "home");
+  fs::create_directories(dir / "tmp");
+  fs::create_directories(dir / "runtime");
+  fs::permissions(dir / "runtime", fs::perms::owner_all);
+  env.push_back("HOME=" + (dir / "home").string());
+  env.push_back("TMPDIR=" + (dir / "tmp").string());
+  env.push_back("XDG_RUNTIME_DIR=" + (dir / "runtime").string());
+  env.push_back("QT_QPA_PLATFORM=offscreen");
+  env.push_back("TAVRIX_QUIT_AFTER_FIRST_PAINT=1");
+  return env;
+}
+
+void BM_StartToFirstPaint(benchmark::State& state, const std::string& program,
+                          const fs::path& dir) {
+  const std::vector<std::string> env = RunEnvironment(dir);
+  for (auto _ : state) {
+    const TRunResult run = RunToExit({program}, env, RunTimeoutMs);
+    if (!run.Ended || run.ExitCode != 0) {
+      const std::string why = run.Ended ? program + " ended with exit code " +
+                                              std::to_string(run.ExitCode) + " (expected 0)"
+                                        : run.Problem;
+      state.SkipWithError(why.c_str());
+      return;
+    }
+  }
+  std::error_code ec;
+  if (!fs::is_empty(dir / "tmp", ec)) {
+    state.SkipWithError("the program left files in its temporary folder");
+  }
+}
+
+// Reports as the console does, and keeps each benchmark's median real time per iteration.
+class TRatioReporter : public benchmark::ConsoleReporter {
+ public:
+  TRatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
+  void ReportRuns(const std::vector<Run>& reports) override {
+    ConsoleReporter::ReportRuns(reports);
+    for (const Run& run : reports) {
+      if (run.error_occurred) continue;
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      // With one repetition there are no aggregates: the single run stands.
+      const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+      if (median || single) FMedians[run.run_name.function_name] = run.GetAdjustedRealTime();
+    }
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    const auto yardstick = FMedians.find(Yardstick);
+    if (yardstick == FMedians.end() || yardstick->second <= 0) return;
+    std::printf("\nStart to first paint, median, beside %s (%.1f ms):\n", Yardstick,
+                yardstick->second);
+    for (const auto& [name, time] : FMedians) {
+      if (name == Yardstick) continue;
+      std::printf("  %-40s %7.1f ms  ratio %.2f (target: at most 1.5)\n", name.c_str(), time,
+                  time / yardstick->second);
+    }
+  }
+
+ private:
+  std::map<std::string, double> FMedians;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavrix-startup-bench.XXXXXX";
+  if (!mkdtemp(pattern.data())) {
+    std::perror("startup_bench: cannot make a working folder");
+    return 1;
+  }
+  const fs::path work = pattern;
+
+  // The large image carries the cmake program that the build runs with.
+  const fs::path payload = TAVRIX_CMAKE_COMMAND;
+  std::error_code ec;
+  const uintmax_t payloadSize = fs::file_size(payload, ec);
+  if (ec || payloadSize < LargePayloadLeast) {
+    std::fprintf(stderr, "startup_bench: %s is not a program of at least 2 MB\n", payload.c_str());
+    fs::remove_all(work, ec);
+    return 1;
+  }
+  const fs::path largeImage = work / "tavrix-setup";
+  const TRunResult build =
+      RunToExit({TAVRIX_MKSETUP, "build", "--program", payload.string(), "--licence",
+                 TAVRIX_LICENCE, "--stub", TAVRIX_SETUP_STUB, "-o", largeImage.string()},
+                RunEnvironment(work / "mksetup"), BuildTimeoutMs);
+  if (!build.Ended || build.ExitCode != 0) {
+    const std::string why =
+        build.Ended ? "exit code " + std::to_string(build.ExitCode) : build.Problem;
+    std::fprintf(stderr, "startup_bench: mksetup build failed (%s)\n", why.c_str());
+    fs::remove_all(work, ec);
+    return 1;
+  }
+  std::printf("large_image carries %s (%.1f MB); the image is %.1f MB\n", payload.c_str(),
+              static_cast<double>(payloadSize) / (1 << 20),
+              static_cast<double>(fs::file_size(largeImage)) / (1 << 20));
+
+  const struct {
+    const char* name;
+    std::string program;
+  } subjects[] = {
+      {"bare_qt_window", TAVRIX_BARE_QT_WINDOW},
+      {"demo_image", TAVRIX_DEMO_IMAGE},
+      {"large_image", largeImage.string()},
+  };
+  for (const auto& subject : subjects) {
+    const fs::path dir = work / subject.name;
+    benchmark::RegisterBenchmark((std::string("StartToFirstPaint/") + subject.name).c_str(),
+                                 BM_StartToFirstPaint, subject.program, dir)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(1.0)
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true);
+  }
+
+  TRatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  fs::remove_all(work, ec);
+  return 0;
+}
