@@ -547,11 +547,19 @@ void TReader::DefineBinaryProperty(const std::string& name, const TStreamProc& r
   if (ReadValue() != TValueType::vaBinary) PropValueError();
   int32_t length = ReadInt32();
   CheckRemaining(length);
-  TMemoryStream value;
-  value.SetSize(length);
-  FStream.ReadBuffer(value.Memory(), length);
-  value.SetPosition(0);
-  readData(value);
+  if (auto* memory = dynamic_cast<TReadOnlyMemoryStream*>(&FStream)) {
+    // A description in memory hands the value over in place: the file sources of an installer
+    // image unpack megabytes from here, and a copy would only cost start-up time.
+    TReadOnlyMemoryStream value(memory->Memory() + memory->Position(), length);
+    SkipBytes(length);
+    readData(value);
+  } else {
+    TMemoryStream value;
+    value.SetSize(length);
+    FStream.ReadBuffer(value.Memory(), length);
+    value.SetPosition(0);
+    readData(value);
+  }
   FPropName.clear();
 }
 

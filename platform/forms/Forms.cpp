@@ -157,9 +157,8 @@ TCustomForm* TApplication::CreateForm(const TClassInfo& formClass) {
 
   auto* form = static_cast<TCustomForm*>(formClass.Create(this));
   try {
-    TMemoryStream stream;
-    stream.WriteBuffer(description->data(), static_cast<int32_t>(description->size()));
-    stream.SetPosition(0);
+    // Read in place: a description that carries large files is not copied first.
+    TReadOnlyMemoryStream stream(description->data(), static_cast<int64_t>(description->size()));
     ReadComponentFromStream(stream, form);
   } catch (...) {
     // Destroying the half-built form destroys what was made so far, temporary files included.

@@ -175,3 +175,22 @@ void TMemoryStream::SaveToFile(const std::string& fileName) {
   TFileStream file(fileName, TFileStream::fmCreate);
   file.WriteBuffer(FData.data(), static_cast<int32_t>(FData.size()));
 }
+
+// --- TReadOnlyMemoryStream ---------------------------------------------------------------------
+
+int32_t TReadOnlyMemoryStream::Read(void* buffer, int32_t count) {
+  if (count <= 0 || FPosition >= FSize) return 0;
+  const int64_t n = std::min<int64_t>(count, FSize - FPosition);
+  std::memcpy(buffer, FData + FPosition, static_cast<std::size_t>(n));
+  FPosition += n;
+  return static_cast<int32_t>(n);
+}
+
+int64_t TReadOnlyMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
+  const int64_t base = origin == TSeekOrigin::soCurrent ? FPosition
+                       : origin == TSeekOrigin::soEnd   ? FSize
+                                                        : 0;
+  if (base + offset < 0) return -1;
+  FPosition = base + offset;
+  return FPosition;
+}

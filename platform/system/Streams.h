@@ -1,4 +1,5 @@
-// Byte streams: the abstract TStream, TFileStream over a file opened by name, TMemoryStream.
+// Byte streams: the abstract TStream, TFileStream over a file opened by name, TMemoryStream, and
+// TReadOnlyMemoryStream over bytes that it does not own.
 //
 // A stream has a position and a size. Read and Write are the plain operations (they move what
 // they can and say how much); ReadBuffer and WriteBuffer are exact and raise EReadError
@@ -98,5 +99,28 @@ class TMemoryStream : public TStream {
 
  private:
   std::vector<uint8_t> FData;
+  int64_t FPosition = 0;
+};
+
+// A stream that reads, in place, bytes that it does not own (a program resource, or a value
+// inside a form description that is itself in memory), so that they need not be copied first.
+// The bytes must outlive the stream. It cannot be written or resized: Write takes nothing, so
+// WriteBuffer raises EWriteError, and SetSize raises EStreamError.
+class TReadOnlyMemoryStream : public TStream {
+ public:
+  TReadOnlyMemoryStream(const void* data, int64_t size)
+      : FData(static_cast<const uint8_t*>(data)), FSize(size < 0 ? 0 : size) {}
+
+  int32_t Read(void* buffer, int32_t count) override;
+  int32_t Write(const void* /*buffer*/, int32_t /*count*/) override { return 0; }
+  // Seeking past the end is allowed, as for TMemoryStream; reading there gives nothing.
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override { return FSize; }
+
+  const uint8_t* Memory() const { return FData; }
+
+ private:
+  const uint8_t* FData;
+  int64_t FSize;
   int64_t FPosition = 0;
 };
