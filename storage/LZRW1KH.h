@@ -67,7 +67,8 @@ uint16_t CompressBlock(const uint8_t* source, uint8_t* dest, uint16_t sourceSize
 // Never reads outside the block and never writes outside dest[0, destCapacity), whatever the
 // block holds: an item that runs past the end of the block, a match that reaches back before
 // the start of this block's output, or an output larger than destCapacity raises EReadError
-// "Damaged compressed block: ...". dest must not overlap source; on a failure dest holds
-// whatever was restored before it.
+// "Damaged compressed block: ...". dest must not overlap source. Bytes of dest beyond the
+// returned size may have been overwritten; on a failure dest holds whatever was restored before
+// it.
 uint16_t DecompressBlock(const uint8_t* source, uint8_t* dest, uint16_t sourceSize,
                          uint16_t destCapacity);
