@@ -193,7 +193,9 @@ TEST(FileSourceTest, ValueLayouts) {
   TBytes trailing = PlainValue(BytesOf("hello"));
   trailing.insert(trailing.end(), {'x', 'y'});
   EXPECT_EQ(UnpackValue(trailing, false), BytesOf("hello"));
-  EXPECT_TRUE(std::all_of(dir.Names().begin(), dir.Names().end(), [](const std::string& n) {
+  // One list: begin() and end() of two separate calls would walk between two vectors.
+  const std::vector<std::string> names = dir.Names();
+  EXPECT_TRUE(std::all_of(names.begin(), names.end(), [](const std::string& n) {
     return n.rfind("~fs", 0) != 0;
   })) << "no extraction file outlives its component";
 }
