@@ -84,7 +84,8 @@ TRunResult RunToExit(const std::vector<std::string>& argv, const std::vector<std
     return result;
   }
 
-  // A process file descriptor becomes readable when the process ends.
+  // A process file descriptor becomes readable when the process ends. Without one (a kernel
+  // older than 5.3) the wait below has no time limit.
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   bool ended = true;
   if (pidfd >= 0) {
