@@ -25,8 +25,10 @@ class TCompressStream : public TObject {
   // Reads count bytes from source's position and writes one container at dest's position; dest
   // must allow its position to be read and set (the total is patched in at the end). Leaves dest
   // at the end of the container. A count of 0 or less gives the empty 10-byte container.
-  // Raises EReadError "Stream read error" when source runs dry while count is still above 0, and
-  // EWriteError "Stream write error" when dest takes less than it is given.
+  // Raises EReadError "Stream read error" when source runs dry while count is still above 0,
+  // EWriteError "Stream write error" when dest takes less than it is given, and EWriteError
+  // "Compressed data too large for one container" when the total would not fit its signed
+  // 32-bit field (a count close to 2 GiB of incompressible data).
   void CompressStream(TStream& source, TStream& dest, int32_t count);
 
   // Reads one container from source's position and writes the unpacked bytes at dest's
