@@ -152,7 +152,7 @@ TCustomForm* TApplication::CreateForm(const TClassInfo& formClass) {
   }
   std::string resourceName = formClass.Name;
   for (char& c : resourceName) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  const std::string* description = FindResource(resourceName);
+  const std::optional<std::string_view> description = FindResource(resourceName);
   if (!description) throw EReadError("Resource " + resourceName + " not found");
 
   auto* form = static_cast<TCustomForm*>(formClass.Create(this));

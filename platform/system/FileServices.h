@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 using THandle = intptr_t;
@@ -78,3 +79,22 @@ bool MoveFile(const std::string& source, const std::string& dest);
 
 // The system's text for the last failed call of this thread.
 std::string LastOsErrorText();
+
+// A whole file mapped read-only into memory. The bytes stay valid while the object lives (the
+// file must not be truncated meanwhile). Map gives nullptr when the file cannot be opened or
+// mapped; an empty file maps to no bytes.
+class TFileMapping {
+ public:
+  static std::shared_ptr<const TFileMapping> Map(const std::string& path);
+  ~TFileMapping();
+  TFileMapping(const TFileMapping&) = delete;
+  TFileMapping& operator=(const TFileMapping&) = delete;
+
+  const uint8_t* Data() const { return FData; }
+  int64_t Size() const { return FSize; }
+
+ private:
+  TFileMapping(const uint8_t* data, int64_t size) : FData(data), FSize(size) {}
+  const uint8_t* FData;
+  int64_t FSize;
+};

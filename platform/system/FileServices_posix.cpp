@@ -1,5 +1,6 @@
 // File services on POSIX systems.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -331,3 +332,27 @@ bool MoveFile(const std::string& source, const std::string& dest) {
 }
 
 std::string LastOsErrorText() { return std::strerror(errno); }
+
+std::shared_ptr<const TFileMapping> TFileMapping::Map(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    CloseWithErrno(fd);
+    return nullptr;
+  }
+  if (st.st_size == 0) {
+    close(fd);
+    return std::shared_ptr<const TFileMapping>(new TFileMapping(nullptr, 0));
+  }
+  void* data = mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  close(fd);  // the mapping keeps the file
+  if (data == MAP_FAILED) return nullptr;
+  madvise(data, static_cast<std::size_t>(st.st_size), MADV_SEQUENTIAL);
+  return std::shared_ptr<const TFileMapping>(
+      new TFileMapping(static_cast<const uint8_t*>(data), static_cast<int64_t>(st.st_size)));
+}
+
+TFileMapping::~TFileMapping() {
+  if (FData) munmap(const_cast<uint8_t*>(FData), static_cast<std::size_t>(FSize));
+}

@@ -105,7 +105,13 @@ std::string ReadAt(TStream& file, int64_t pos, std::size_t count) {
 
 // Splits a block of the current version into its resources; an empty result is success, any
 // other text says what does not hold together.
-std::string ParseBlock(std::string_view block, std::vector<TImageResource>& resources) {
+// A resource of a block, its bytes left where they are.
+struct TResourceView {
+  std::string Name;
+  std::string_view Data;
+};
+
+std::string ParseBlock(std::string_view block, std::vector<TResourceView>& resources) {
   if (block.size() < BlockHeaderSize) return "the resource block is too short for its header";
   if (std::memcmp(block.data(), BlockSignature, sizeof BlockSignature) != 0) {
     return "the resource block does not begin with its signature";
@@ -135,10 +141,10 @@ std::string ParseBlock(std::string_view block, std::vector<TImageResource>& reso
       return "resource " + name + " claims " + Num(length) + " bytes, but the block holds only " +
              Num(block.size() - pos) + " more";
     }
-    for (const TImageResource& earlier : resources) {
+    for (const TResourceView& earlier : resources) {
       if (SameText(earlier.Name, name)) return "resource " + name + " appears twice";
     }
-    resources.push_back({std::move(name), std::string(block.substr(pos, length))});
+    resources.push_back({std::move(name), block.substr(pos, length)});
     pos += length;
   }
   if (pos != block.size()) {
@@ -184,7 +190,9 @@ TImageCheck CheckWithoutTrailer(TStream& file, int64_t size) {
   return Fail(TImageStatus::isNoInstaller, "This setup program carries no installer.");
 }
 
-TImageCheck CheckImage(TStream& file, std::vector<TImageResource>& resources) {
+// Checks the image in file. The resources found point into the file's bytes when file is a
+// stream over memory, else into storage, which receives the block.
+TImageCheck CheckImage(TStream& file, std::string& storage, std::vector<TResourceView>& resources) {
   const int64_t size = file.Seek(0, TSeekOrigin::soEnd);
   if (size < 0) throw EReadError(SysConst::SReadError);
   if (size < ImageTrailerSize) return CheckWithoutTrailer(file, size);
@@ -222,14 +230,27 @@ TImageCheck CheckImage(TStream& file, std::vector<TImageResource>& resources) {
     return Malformed("the resource block is larger than " + Num(MaxImageBlockSize) + " bytes");
   }
   // The size is now known to be no more than the file holds.
-  const std::string block = ReadAt(file, static_cast<int64_t>(offset), blockSize);
+  std::string_view block;
+  if (auto* memory = dynamic_cast<TReadOnlyMemoryStream*>(&file)) {
+    // A mapped file is checked and used in place: no copy of megabytes on every start.
+    block = std::string_view(reinterpret_cast<const char*>(memory->Memory()) + offset,
+                             static_cast<std::size_t>(blockSize));
+  } else {
+    storage = ReadAt(file, static_cast<int64_t>(offset), blockSize);
+    block = storage;
+  }
   if (Crc32(block.data(), block.size()) != GetLE(trailer, AtBlockCrc, 4)) {
     return Damaged("its resource block fails its checksum");
   }
-  std::vector<TImageResource> parsed;
+  std::vector<TResourceView> parsed;
   if (std::string why = ParseBlock(block, parsed); !why.empty()) return Malformed(why);
   resources = std::move(parsed);
   return {};
+}
+
+TImageCheck Unreadable(const std::string& path, const std::string& why) {
+  return Fail(TImageStatus::isUnreadable,
+              "The setup program file " + path + " cannot be read: " + why);
 }
 
 // Makes a new, empty file of a free name beside path and returns its name.
@@ -267,23 +288,45 @@ TImageCheck ReadImageResources(const std::string& path, std::vector<TImageResour
   resources.clear();
   try {
     TFileStream file(path, TFileStream::fmOpenRead);
-    return CheckImage(file, resources);
+    std::string storage;
+    std::vector<TResourceView> views;
+    TImageCheck check = CheckImage(file, storage, views);
+    for (const TResourceView& view : views) {
+      resources.push_back({view.Name, std::string(view.Data)});
+    }
+    return check;
   } catch (const Exception& e) {
     resources.clear();
-    return Fail(TImageStatus::isUnreadable,
-                "The setup program file " + path + " cannot be read: " + e.Message());
+    return Unreadable(path, e.Message());
   }
 }
 
 TImageCheck LoadImageResources(const std::string& exePath) {
   std::vector<TImageResource> resources;
-  TImageCheck check = ReadImageResources(exePath, resources);
-  if (check.Ok()) {
-    for (TImageResource& resource : resources) {
-      RegisterResource(resource.Name, std::move(resource.Data));
+  // The program's own file is mapped, so the resources are used where they lie; where it cannot
+  // be mapped, they are read and copied.
+  std::shared_ptr<const TFileMapping> mapping = TFileMapping::Map(exePath);
+  if (!mapping) {
+    TImageCheck check = ReadImageResources(exePath, resources);
+    if (check.Ok()) {
+      for (TImageResource& resource : resources) {
+        RegisterResource(resource.Name, std::move(resource.Data));
+      }
     }
+    return check;
   }
-  return check;
+  try {
+    TReadOnlyMemoryStream file(mapping->Data(), mapping->Size());
+    std::string storage;
+    std::vector<TResourceView> views;
+    TImageCheck check = CheckImage(file, storage, views);
+    if (check.Ok()) {
+      for (const TResourceView& view : views) RegisterResourceView(view.Name, view.Data, mapping);
+    }
+    return check;
+  } catch (const Exception& e) {
+    return Unreadable(exePath, e.Message());
+  }
 }
 
 std::string MakeResourceBlock(const std::vector<TImageResource>& resources) {

@@ -11,20 +11,38 @@ std::string Key(std::string_view name) {
   return key;
 }
 
-std::map<std::string, std::string>& Table() {
-  static std::map<std::string, std::string> table;
+struct TEntry {
+  std::string Owned;
+  std::string_view View;
+  std::shared_ptr<const void> Owner;
+};
+
+std::map<std::string, TEntry>& Table() {
+  static std::map<std::string, TEntry> table;
   return table;
 }
 
 }  // namespace
 
 void RegisterResource(std::string_view name, std::string data) {
-  Table()[Key(name)] = std::move(data);
+  TEntry& entry = Table()[Key(name)];
+  entry.Owner.reset();
+  entry.Owned = std::move(data);
+  entry.View = entry.Owned;
 }
 
-const std::string* FindResource(std::string_view name) {
+void RegisterResourceView(std::string_view name, std::string_view data,
+                          std::shared_ptr<const void> owner) {
+  TEntry& entry = Table()[Key(name)];
+  entry.Owned.clear();
+  entry.View = data;
+  entry.Owner = std::move(owner);
+}
+
+std::optional<std::string_view> FindResource(std::string_view name) {
   auto it = Table().find(Key(name));
-  return it == Table().end() ? nullptr : &it->second;
+  if (it == Table().end()) return std::nullopt;
+  return it->second.View;
 }
 
 void ClearResources() { Table().clear(); }

@@ -95,9 +95,9 @@ TEST_F(InstallerImageTest, RoundTripKeepsTheProgramAndEveryResource) {
   EXPECT_EQ(read, FResources);
 
   ASSERT_TRUE(LoadImageResources(FImagePath).Ok());
-  ASSERT_NE(FindResource("tform1"), nullptr);
+  ASSERT_TRUE(FindResource("tform1").has_value());
   EXPECT_EQ(*FindResource("TFORM1"), FResources[0].Data);
-  ASSERT_NE(FindResource("EMPTY"), nullptr);
+  ASSERT_TRUE(FindResource("EMPTY").has_value());
   EXPECT_TRUE(FindResource("EMPTY")->empty());
 }
 
@@ -217,8 +217,8 @@ TEST_F(InstallerImageTest, EveryDamageHasItsOwnMessageAndRegistersNothing) {
     EXPECT_TRUE(read.empty()) << c.what;
 
     EXPECT_EQ(LoadImageResources(path).Status, c.status) << c.what;
-    EXPECT_EQ(FindResource("TFORM1"), nullptr) << c.what;
-    EXPECT_EQ(FindResource("A"), nullptr) << c.what;
+    EXPECT_FALSE(FindResource("TFORM1").has_value()) << c.what;
+    EXPECT_FALSE(FindResource("A").has_value()) << c.what;
   }
 }
 

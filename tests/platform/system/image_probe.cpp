@@ -13,7 +13,7 @@ int main() {
     std::fprintf(stderr, "%s\n", check.Message.c_str());
     return ExitCodeBadImage;
   }
-  const std::string* form = FindResource("TFORM1");
+  const std::optional<std::string_view> form = FindResource("TFORM1");
   if (!form) {
     std::fprintf(stderr, "no TFORM1\n");
     return 1;
