@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -86,4 +87,25 @@ std::string SystemLargeProgram() {
 
 std::string SystemSmallProgram() {
   return FirstExisting({"/usr/bin/true", "/bin/true", "/usr/bin/ls", "/bin/ls"}, 1000);
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+TRun RunCommand(const TTempDir& dir, const std::string& commandLine) {
+  const std::string out = dir / "stdout.log", err = dir / "stderr.log";
+  const std::string cmd = commandLine + " >" + ShellQuote(out) + " 2>" + ShellQuote(err);
+  TRun run;
+  const int raw = std::system(cmd.c_str());
+  run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  const TBytes outBytes = ReadWholeFile(out), errBytes = ReadWholeFile(err);
+  run.Out.assign(outBytes.begin(), outBytes.end());
+  run.Err.assign(errBytes.begin(), errBytes.end());
+  std::error_code ec;
+  fs::remove(out, ec);
+  fs::remove(err, ec);
+  return run;
 }

@@ -40,3 +40,17 @@ class TTempDir {
 std::string SystemLicenceText();
 std::string SystemLargeProgram();
 std::string SystemSmallProgram();
+
+// What a program run by RunCommand did.
+struct TRun {
+  int Status = -1;  // its exit status, -1 when it did not exit normally
+  std::string Out;
+  std::string Err;
+};
+
+// The text quoted for the shell, so that it stays one word whatever it holds.
+std::string ShellQuote(const std::string& text);
+
+// Runs a shell command line (its words quoted by the caller) with its standard output and error
+// caught through files in dir, which are removed again.
+TRun RunCommand(const TTempDir& dir, const std::string& commandLine);

@@ -16,35 +16,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TRun {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 // Runs mksetup with the arguments; TMPDIR names dir so that its temporary files can be checked.
 TRun Mksetup(const TTempDir& dir, const std::vector<std::string>& args) {
-  std::string cmd = "TMPDIR=" + Quote(dir.Path()) + " " + Quote(MKSETUP_PATH);
-  for (const auto& a : args) cmd += " " + Quote(a);
-  cmd += " >" + Quote(dir / "stdout.log") + " 2>" + Quote(dir / "stderr.log");
-  TRun run;
-  int raw = std::system(cmd.c_str());
-  run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  auto text = [](const std::string& p) {
-    TBytes b = ReadWholeFile(p);
-    return std::string(b.begin(), b.end());
-  };
-  run.Out = text(dir / "stdout.log");
-  run.Err = text(dir / "stderr.log");
-  fs::remove(dir / "stdout.log");
-  fs::remove(dir / "stderr.log");
-  return run;
+  std::string cmd = "TMPDIR=" + ShellQuote(dir.Path()) + " " + ShellQuote(MKSETUP_PATH);
+  for (const auto& a : args) cmd += " " + ShellQuote(a);
+  return RunCommand(dir, cmd);
 }
 
 bool NoExtractionFileLeft(const TTempDir& dir) {

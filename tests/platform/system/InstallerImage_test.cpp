@@ -334,27 +334,8 @@ TEST(ExecutableExtentTest, CoversAWholeProgramAndNothingElse) {
 
 // --- A real program that loads its own image ------------------------------------------------
 
-struct TRun {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 TRun RunProgram(const TTempDir& dir, const std::string& program) {
-  const std::string cmd =
-      Quote(program) + " >" + Quote(dir / "stdout.log") + " 2>" + Quote(dir / "stderr.log");
-  TRun run;
-  const int raw = std::system(cmd.c_str());
-  run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.Out = Text(ReadWholeFile(dir / "stdout.log"));
-  run.Err = Text(ReadWholeFile(dir / "stderr.log"));
-  return run;
+  return RunCommand(dir, ShellQuote(program));
 }
 
 TEST(InstallerImageProgramTest, AProgramFindsItsOwnImageOrEndsWithTheImageExitCode) {
