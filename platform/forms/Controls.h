@@ -20,6 +20,8 @@ class TWinControl;
 class TControl;
 
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
+// Horizontal placement of text in its box.
+enum TAlignment { taLeftJustify, taRightJustify, taCenter };
 
 using TCursor = int32_t;
 inline constexpr TCursor crDefault = 0;
