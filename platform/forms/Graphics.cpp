@@ -89,9 +89,33 @@ const TIdentMapEntry CharsetNames[] = {
 
 const TIdentMapEntry BrushStyleNames[] = {{bsSolid, "bsSolid"}, {bsClear, "bsClear"}};
 
-std::function<TSize(const std::string&, const TFont&)>& Measurer() {
-  static std::function<TSize(const std::string&, const TFont&)> measurer;
-  return measurer;
+// Measures as a fixed-pitch font of the font's height would; draws nothing.
+class TEstimatingCanvas : public TCanvasPeer {
+ public:
+  void FillRect(const TRect&, uint32_t) override {}
+  void Line(int32_t, int32_t, int32_t, int32_t, uint32_t) override {}
+  void TextOut(int32_t, int32_t, const std::string&, const TFont&, uint32_t, bool,
+               uint32_t) override {}
+  int32_t DrawText(const std::string& text, TRect& rect, uint32_t flags, const TFont& font,
+                   uint32_t) override {
+    TSize size = TextExtent(text, font);
+    if (flags & DT_CALCRECT) {
+      rect.Right = rect.Left + size.cx;
+      rect.Bottom = rect.Top + size.cy;
+    }
+    return size.cy;
+  }
+  TSize TextExtent(const std::string& text, const TFont& font) override {
+    int32_t h = font.Height() < 0 ? -font.Height() : font.Height();
+    return {static_cast<int32_t>(text.size()) * (h * 6 / 10 + 1), h + h / 5};
+  }
+  void PushState(int32_t, int32_t, int32_t, int32_t) override {}
+  void PopState() override {}
+};
+
+TCanvasPeer*& ScreenPeer() {
+  static TCanvasPeer* peer = nullptr;
+  return peer;
 }
 
 }  // namespace
@@ -230,15 +254,15 @@ void TBrush::SetStyle(TBrushStyle value) {
 
 // --- TCanvas -------------------------------------------------------------------------------------
 
-TSize ScreenTextExtent(const std::string& text, const TFont& font) {
-  if (Measurer()) return Measurer()(text, font);
-  // Without a toolkit: a fixed-pitch estimate, enough for code that runs headless.
-  int32_t h = font.Height() < 0 ? -font.Height() : font.Height();
-  return {static_cast<int32_t>(text.size()) * (h * 6 / 10 + 1), h + h / 5};
+TCanvasPeer& ScreenCanvasPeer() {
+  static TEstimatingCanvas estimate;
+  return ScreenPeer() ? *ScreenPeer() : estimate;
 }
 
-void SetScreenTextMeasurer(std::function<TSize(const std::string&, const TFont&)> measurer) {
-  Measurer() = std::move(measurer);
+void SetScreenCanvasPeer(TCanvasPeer* peer) { ScreenPeer() = peer; }
+
+TSize ScreenTextExtent(const std::string& text, const TFont& font) {
+  return ScreenCanvasPeer().TextExtent(text, font);
 }
 
 const TClassInfo& TCanvas::StaticClassInfo() {
@@ -264,8 +288,10 @@ void TCanvas::TextOut(int32_t x, int32_t y, const std::string& text) {
 }
 
 int32_t TCanvas::DrawText(const std::string& text, TRect& rect, uint32_t flags) {
-  if (!FPeer) return 0;
-  return FPeer->DrawText(text, rect, flags, FFont, ColorToRGB(FFont.Color()));
+  // Outside a paint a canvas can still measure, on the screen's canvas.
+  TCanvasPeer* peer = FPeer ? FPeer : ((flags & DT_CALCRECT) ? &ScreenCanvasPeer() : nullptr);
+  if (!peer) return 0;
+  return peer->DrawText(text, rect, flags, FFont, ColorToRGB(FFont.Color()));
 }
 
 TSize TCanvas::TextExtent(const std::string& text) {

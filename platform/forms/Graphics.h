@@ -196,9 +196,12 @@ class TCanvasPeer {
   virtual void PopState() = 0;
 };
 
-// Measures text without a canvas (the screen's): set by the backend.
+// The screen's canvas, for measuring text outside a paint (a label that sizes itself): the
+// backend sets one; without one, a fixed-pitch estimate stands in, so headless code still runs.
+// Drawing on it does nothing.
+TCanvasPeer& ScreenCanvasPeer();
+void SetScreenCanvasPeer(TCanvasPeer* peer);
 TSize ScreenTextExtent(const std::string& text, const TFont& font);
-void SetScreenTextMeasurer(std::function<TSize(const std::string&, const TFont&)> measurer);
 
 class TCanvas : public TPersistent {
   TAVRIX_CLASS(TCanvas)

@@ -2,6 +2,13 @@
 
 namespace {
 
+const TIdentMapEntry AlignmentNames[] = {
+    {taLeftJustify, "taLeftJustify"}, {taRightJustify, "taRightJustify"}, {taCenter, "taCenter"}};
+
+// DrawText flags by alignment and by word wrap.
+constexpr uint32_t AlignmentFlags[] = {DT_LEFT, DT_RIGHT, DT_CENTER};
+constexpr uint32_t WordWrapFlags[] = {0, DT_WORDBREAK};
+
 const TIdentMapEntry ScrollStyleNames[] = {{ssNone, "ssNone"},
                                            {ssHorizontal, "ssHorizontal"},
                                            {ssVertical, "ssVertical"},
@@ -104,4 +111,126 @@ void TMemo::InitializePeer() {
   TWinControl::InitializePeer();
   PushOptions();
   FPeer->SetLines(PeerText(*FLines));
+}
+
+// --- TCustomLabel --------------------------------------------------------------------------------
+
+const TClassInfo& TCustomLabel::StaticClassInfo() {
+  using namespace PropBuilders;
+  static const TClassInfo info{
+      "TCustomLabel",
+      &TGraphicControl::StaticClassInfo(),
+      nullptr,
+      {EnumProp("Alignment", &TCustomLabel::Alignment, &TCustomLabel::SetAlignment, AlignmentNames)
+           .WithDefault(taLeftJustify),
+       BoolProp("AutoSize", &TCustomLabel::AutoSize, &TCustomLabel::SetAutoSize).WithDefault(1),
+       BoolProp("ShowAccelChar", &TCustomLabel::ShowAccelChar, &TCustomLabel::SetShowAccelChar)
+           .WithDefault(1),
+       BoolProp("Transparent", &TCustomLabel::Transparent, &TCustomLabel::SetTransparent)
+           .WithDefault(0),
+       BoolProp("WordWrap", &TCustomLabel::WordWrap, &TCustomLabel::SetWordWrap).WithDefault(0)},
+      {},
+      {}};
+  return info;
+}
+
+TCustomLabel::TCustomLabel(TComponent* owner) : TGraphicControl(owner) { SetBounds(0, 0, 65, 17); }
+
+void TCustomLabel::SetAlignment(TAlignment value) {
+  if (value == FAlignment) return;
+  FAlignment = value;
+  Invalidate();
+}
+
+void TCustomLabel::SetAutoSize(bool value) {
+  if (value == FAutoSize) return;
+  FAutoSize = value;
+  AdjustBounds();
+}
+
+void TCustomLabel::SetShowAccelChar(bool value) {
+  if (value == FShowAccelChar) return;
+  FShowAccelChar = value;
+  Invalidate();
+}
+
+void TCustomLabel::SetTransparent(bool value) {
+  if (value == FTransparent) return;
+  FTransparent = value;
+  Invalidate();
+}
+
+void TCustomLabel::SetWordWrap(bool value) {
+  if (value == FWordWrap) return;
+  FWordWrap = value;
+  AdjustBounds();
+  Invalidate();
+}
+
+uint32_t TCustomLabel::TextFlags() const {
+  return AlignmentFlags[FAlignment] | WordWrapFlags[FWordWrap ? 1 : 0];
+}
+
+void TCustomLabel::DoDrawText(TRect& rect, uint32_t flags) {
+  std::string text = Caption();
+  // An empty caption (or a lone accelerator mark) still measures one line high.
+  if ((flags & DT_CALCRECT) && (text.empty() || (FShowAccelChar && text == "&"))) text += ' ';
+  if (!FShowAccelChar) flags |= DT_NOPREFIX;
+  Canvas().Font().Assign(Font());
+  if (!Enabled() && !(flags & DT_CALCRECT)) {
+    OffsetRect(rect, 1, 1);
+    Canvas().Font().SetColor(clBtnHighlight);
+    Canvas().DrawText(text, rect, flags);
+    OffsetRect(rect, -1, -1);
+    Canvas().Font().SetColor(clBtnShadow);
+    Canvas().DrawText(text, rect, flags);
+  } else {
+    Canvas().DrawText(text, rect, flags);
+  }
+}
+
+void TCustomLabel::Paint() {
+  TRect rect = ClientRect();
+  if (!FTransparent) {
+    Canvas().Brush().SetColor(Color());
+    Canvas().Brush().SetStyle(bsSolid);
+    Canvas().FillRect(rect);
+  }
+  Canvas().Brush().SetStyle(bsClear);
+  DoDrawText(rect, DT_EXPANDTABS | TextFlags());
+}
+
+void TCustomLabel::AdjustBounds() {
+  if ((ComponentState() & csLoading) || !FAutoSize) return;
+  TRect rect = ClientRect();
+  DoDrawText(rect, DT_EXPANDTABS | DT_CALCRECT | WordWrapFlags[FWordWrap ? 1 : 0]);
+  int32_t left = Left();
+  // A right-aligned label keeps its right edge where it is.
+  if (FAlignment == taRightJustify) left += Width() - rect.Right;
+  SetBounds(left, Top(), rect.Right, rect.Bottom);
+}
+
+void TCustomLabel::TextChanged() {
+  Invalidate();
+  AdjustBounds();
+}
+
+void TCustomLabel::FontChanged() {
+  TGraphicControl::FontChanged();
+  AdjustBounds();
+}
+
+void TCustomLabel::Loaded() {
+  TGraphicControl::Loaded();
+  AdjustBounds();
+}
+
+const TClassInfo& TLabel::StaticClassInfo() {
+  static const TClassInfo info{"TLabel",
+                               &TCustomLabel::StaticClassInfo(),
+                               [](TComponent* owner) -> TComponent* { return new TLabel(owner); },
+                               {},
+                               {},
+                               {}};
+  return info;
 }

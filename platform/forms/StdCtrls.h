@@ -51,3 +51,51 @@ class TMemo : public TWinControl {
   bool FWordWrap = true;
   TScrollStyle FScrollBars = ssNone;
 };
+
+// A text label without a window of its own. With AutoSize it takes the size of its caption
+// (keeping its right edge when right-aligned); it paints an opaque background in its colour
+// unless Transparent, and a disabled label shows its text etched.
+class TCustomLabel : public TGraphicControl {
+  TAVRIX_CLASS(TCustomLabel)
+
+ public:
+  explicit TCustomLabel(TComponent* owner);
+
+  TAlignment Alignment() const { return FAlignment; }
+  void SetAlignment(TAlignment value);
+  bool AutoSize() const { return FAutoSize; }
+  void SetAutoSize(bool value);
+  bool ShowAccelChar() const { return FShowAccelChar; }
+  void SetShowAccelChar(bool value);
+  bool Transparent() const { return FTransparent; }
+  void SetTransparent(bool value);
+  bool WordWrap() const { return FWordWrap; }
+  void SetWordWrap(bool value);
+
+  void Paint() override;
+  void Loaded() override;
+
+ protected:
+  // Draws the caption in rect by DrawText flags on Canvas (with DT_CALCRECT: measures it).
+  virtual void DoDrawText(TRect& rect, uint32_t flags);
+  // Takes the caption's size when AutoSize is on and the form is not loading.
+  void AdjustBounds();
+  // The alignment and word-wrap flags of DrawText for the current settings.
+  uint32_t TextFlags() const;
+  void TextChanged() override;
+  void FontChanged() override;
+
+ private:
+  TAlignment FAlignment = taLeftJustify;
+  bool FAutoSize = true;
+  bool FShowAccelChar = true;
+  bool FTransparent = false;
+  bool FWordWrap = false;
+};
+
+class TLabel : public TCustomLabel {
+  TAVRIX_CLASS(TLabel)
+
+ public:
+  explicit TLabel(TComponent* owner) : TCustomLabel(owner) {}
+};

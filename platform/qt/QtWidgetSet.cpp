@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFontMetrics>
+#include <QImage>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QMouseEvent>
@@ -429,14 +430,17 @@ TQtWidgetSet::TQtWidgetSet(int& argc, char** argv) {
   const char* quitAfterFirstPaint = std::getenv(QuitAfterFirstPaintVariable);
   GQuitAfterFirstPaint = quitAfterFirstPaint && std::string(quitAfterFirstPaint) == "1";
   SetWidgetSet(this);
-  SetScreenTextMeasurer([](const std::string& text, const TFont& font) {
-    QFontMetrics metrics(ToQFont(font));
-    return TSize{metrics.horizontalAdvance(ToQString(text)), metrics.height()};
-  });
+  FScreenImage = std::make_unique<QImage>(1, 1, QImage::Format_RGB32);
+  FScreenPainter = std::make_unique<QPainter>(FScreenImage.get());
+  FScreenCanvas = std::make_unique<TQtCanvas>(*FScreenPainter);
+  SetScreenCanvasPeer(FScreenCanvas.get());
 }
 
 TQtWidgetSet::~TQtWidgetSet() {
-  SetScreenTextMeasurer(nullptr);
+  SetScreenCanvasPeer(nullptr);
+  FScreenCanvas.reset();
+  FScreenPainter.reset();
+  FScreenImage.reset();
   if (WidgetSet() == this) SetWidgetSet(nullptr);
 }
 

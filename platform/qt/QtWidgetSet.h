@@ -12,6 +12,8 @@
 #include "Controls.h"
 
 class QApplication;
+class QImage;
+class QPainter;
 
 class TQtWidgetSet : public TWidgetSet {
  public:
@@ -32,6 +34,10 @@ class TQtWidgetSet : public TWidgetSet {
 
  private:
   std::unique_ptr<QApplication> FApp;
+  // The screen's canvas: a painter on a one-pixel image, used for measuring text.
+  std::unique_ptr<QImage> FScreenImage;
+  std::unique_ptr<QPainter> FScreenPainter;
+  std::unique_ptr<TCanvasPeer> FScreenCanvas;
   bool FQuitRequested = false;
 };
 

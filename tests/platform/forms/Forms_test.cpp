@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "ExtCtrls.h"
+#include "RecordingCanvas.h"
 #include "StdCtrls.h"
 #include "StringList.h"
 
@@ -127,6 +128,70 @@ TEST(FormsTest, MemoRefusesTextBeyondItsCapacity) {
     EXPECT_EQ(e.Message(), "Text exceeds memo capacity");
   }
   EXPECT_EQ(memo.Lines().Count(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Paints one control on a recording canvas, as its parent would.
+std::vector<TDrawCall> PaintOf(TForm& form) {
+  TRecordingCanvas canvas;
+  form.PaintWindow(canvas);
+  return canvas.Calls;
+}
+
+TEST(LabelTest, PaintsItsBackgroundThenItsCaptionWithTheAlignmentFlags) {
+  TForm form(nullptr);
+  auto* label = new TLabel(&form);
+  label->SetParent(&form);
+  label->SetAutoSize(false);
+  label->SetBounds(10, 20, 100, 30);
+  label->SetCaption("A&bc");
+  label->SetAlignment(taRightJustify);
+  label->SetWordWrap(true);
+  label->Font().SetColor(clNavy);
+  std::vector<TDrawCall> calls = PaintOf(form);
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_EQ(calls[0].Op, "push");
+  EXPECT_EQ(calls[0].Rect, Rect(10, 20, 110, 50));
+  EXPECT_EQ(calls[1].Op, "fill");
+  EXPECT_EQ(calls[1].Rect, Rect(0, 0, 100, 30));
+  EXPECT_EQ(calls[1].Rgb, ColorToRGB(clBtnFace)) << "the parent's colour";
+  EXPECT_EQ(calls[2].Op, "draw");
+  EXPECT_EQ(calls[2].Text, "A&bc");
+  EXPECT_EQ(calls[2].Flags, DT_RIGHT | DT_WORDBREAK | DT_EXPANDTABS);
+  EXPECT_EQ(calls[2].Rgb, ColorToRGB(clNavy));
+
+  label->SetTransparent(true);
+  label->SetShowAccelChar(false);
+  label->SetEnabled(false);
+  calls = PaintOf(form);
+  ASSERT_EQ(calls.size(), 4u) << "transparent: no fill; disabled: two etched layers";
+  EXPECT_EQ(calls[1].Op, "draw");
+  EXPECT_EQ(calls[1].Rect, Rect(1, 1, 101, 31));
+  EXPECT_EQ(calls[1].Rgb, ColorToRGB(clBtnHighlight));
+  EXPECT_EQ(calls[2].Rect, Rect(0, 0, 100, 30));
+  EXPECT_EQ(calls[2].Rgb, ColorToRGB(clBtnShadow));
+  EXPECT_TRUE(calls[2].Flags & DT_NOPREFIX);
+}
+
+TEST(LabelTest, AutoSizeTakesTheCaptionsSizeKeepingTheRightEdgeWhenRightAligned) {
+  TRecordingCanvas screen;
+  SetScreenCanvasPeer(&screen);
+  TForm form(nullptr);
+  auto* label = new TLabel(&form);
+  label->SetParent(&form);
+  label->SetBounds(100, 5, 65, 17);
+  label->SetCaption("abcd");  // 4 x 7 wide, 13 high
+  EXPECT_EQ(label->BoundsRect(), Rect(100, 5, 128, 18));
+  label->SetAlignment(taRightJustify);
+  label->SetCaption("ab");
+  EXPECT_EQ(label->BoundsRect(), Rect(114, 5, 128, 18)) << "the right edge stays at 128";
+  label->SetAutoSize(false);
+  label->SetCaption("abcdefgh");
+  EXPECT_EQ(label->Width(), 14);
+  SetScreenCanvasPeer(nullptr);
 }
 
 }  // namespace
