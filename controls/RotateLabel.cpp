@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -65,4 +66,157 @@ int32_t AlignmentShift(TAlignment alignment, int32_t width, int32_t boxWidth) {
       break;
   }
   return 0;
+}
+
+// --- TRotateLabel --------------------------------------------------------------------------------
+
+namespace {
+
+const TIdentMapEntry TextStyleNames[] = {
+    {tsNone, "tsNone"}, {tsRaised, "tsRaised"}, {tsRecessed, "tsRecessed"}};
+
+// The colours of the layer drawn one pixel right and down and of the one drawn one pixel left and
+// up, by text style; tsNone draws neither.
+struct TLayerColors {
+  TColor RightDown;
+  TColor LeftUp;
+};
+constexpr TLayerColors LayerColors[] = {
+    {clNone, clNone},               // tsNone
+    {clBtnShadow, clBtnHighlight},  // tsRaised
+    {clBtnHighlight, clBtnShadow},  // tsRecessed
+};
+
+// The classic measuring buffer holds this many characters and a terminating zero: a longer
+// caption is measured by its first MeasuredLength characters, though the whole of it is drawn.
+constexpr std::size_t MeasuredLength = 255;
+
+// Turns a canvas's font and clears its brush for the time of one rotated line, and puts both back
+// on every path.
+class TRotatedTextState {
+ public:
+  TRotatedTextState(TCanvas& canvas, int32_t angle)
+      : FCanvas(canvas),
+        FEscapement(canvas.Font().Escapement()),
+        FBrushStyle(canvas.Brush().Style()) {
+    canvas.Font().SetEscapement(angle * 10);  // the font's unit is tenths of a degree
+    canvas.Brush().SetStyle(bsClear);
+  }
+  ~TRotatedTextState() {
+    FCanvas.Font().SetEscapement(FEscapement);
+    FCanvas.Brush().SetStyle(FBrushStyle);
+  }
+  TRotatedTextState(const TRotatedTextState&) = delete;
+  TRotatedTextState& operator=(const TRotatedTextState&) = delete;
+
+ private:
+  TCanvas& FCanvas;
+  int32_t FEscapement;
+  TBrushStyle FBrushStyle;
+};
+
+}  // namespace
+
+const TClassInfo& TRotateLabel::StaticClassInfo() {
+  using namespace PropBuilders;
+  // Neither property has a recorded default: a form description always carries both.
+  static const TClassInfo info{
+      "TRotateLabel",
+      &TCustomLabel::StaticClassInfo(),
+      [](TComponent* owner) -> TComponent* { return new TRotateLabel(owner); },
+      {IntProp("Escapement", &TRotateLabel::Escapement, &TRotateLabel::SetEscapement),
+       EnumProp("TextStyle", &TRotateLabel::TextStyle, &TRotateLabel::SetTextStyle,
+                TextStyleNames)},
+      {},
+      {}};
+  return info;
+}
+
+namespace {
+// Form descriptions name the class without a published field to find it by.
+const bool GRotateLabelRegistered = (RegisterClass(TRotateLabel::StaticClassInfo()), true);
+}  // namespace
+
+TRotateLabel::TRotateLabel(TComponent* owner) : TCustomLabel(owner) {
+  // Setting the name gives the label a font of its own (ParentFont turns False, as for any control
+  // whose font is set), so it stays Arial on whatever parent it is placed. The base label sizes
+  // itself on every font change; a new label keeps the base label's size until it has a caption.
+  const TRect bounds = BoundsRect();
+  Font().SetName("Arial");
+  SetBounds(bounds.Left, bounds.Top, bounds.Width(), bounds.Height());
+}
+
+void TRotateLabel::SetEscapement(int32_t value) {
+  // Compared before folding, so an equal angle of another turn still repaints.
+  if (value == FEscapement) return;
+  FEscapement = FoldEscapement(value);
+  Invalidate();
+}
+
+void TRotateLabel::SetTextStyle(TTextStyle value) {
+  if (value == FTextStyle) return;
+  FTextStyle = value;
+  Invalidate();
+}
+
+void TRotateLabel::Paint() {
+  const TRect rect = ClientRect();
+  if (!Transparent()) {
+    Canvas().Brush().SetColor(Color());
+    Canvas().Brush().SetStyle(bsSolid);
+    Canvas().FillRect(rect);
+  }
+  Canvas().Brush().SetStyle(bsClear);
+  DrawStyledText(rect, DT_EXPANDTABS | TextFlags());
+}
+
+void TRotateLabel::DrawStyledText(const TRect& rect, uint32_t flags) {
+  const std::string text = Caption();
+  if (!ShowAccelChar()) flags |= DT_NOPREFIX;
+  Canvas().Font().Assign(Font());
+
+  const auto drawIn = [&](TRect r) {
+    if (FEscapement != 0) {
+      DrawRotatedText(Canvas(), r, FEscapement, text);
+    } else {
+      Canvas().DrawText(text, r, flags);
+    }
+  };
+
+  if (FTextStyle != tsNone && static_cast<std::size_t>(FTextStyle) < std::size(LayerColors)) {
+    const TLayerColors& colors = LayerColors[FTextStyle];
+    // The layers move along the screen's axes, also for turned text.
+    TRect r = rect;
+    OffsetRect(r, 1, 1);
+    Canvas().Font().SetColor(colors.RightDown);
+    drawIn(r);
+    r = rect;
+    OffsetRect(r, -1, -1);
+    Canvas().Font().SetColor(colors.LeftUp);
+    drawIn(r);
+  }
+  Canvas().Font().SetColor(Enabled() ? Font().Color() : clGrayText);
+  drawIn(rect);
+}
+
+void TRotateLabel::DrawRotatedText(TCanvas& canvas, TRect rect, int32_t angle,
+                                   const std::string& text) {
+  CalcRotatedOrigin(rect, angle, text);
+  const TRotatedTextState state(canvas, angle);
+  canvas.TextOut(rect.Left, rect.Top, text);
+}
+
+void TRotateLabel::CalcRotatedOrigin(TRect& origin, int32_t angle, const std::string& text) {
+  // The label's own font, not the canvas's: the measure is the same for every layer.
+  const TSize size = ScreenTextExtent(text.substr(0, MeasuredLength), Font());
+  const TRotatedCell cell = RotateCell(angle, size.cx, size.cy);
+  origin.Left += cell.Dx;
+  origin.Top += cell.Dy;
+  if (AutoSize()) {
+    // Resizing repaints; the next paint measures the same box and changes nothing more.
+    SetWidth(cell.BoxWidth);
+    SetHeight(cell.BoxHeight);
+  } else {
+    origin.Left += AlignmentShift(Alignment(), Width(), cell.BoxWidth);
+  }
 }
