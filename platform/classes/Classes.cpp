@@ -128,6 +128,12 @@ TComponent::TComponent(TComponent* owner) {
 
 TComponent::~TComponent() {
   FComponentState |= csDestroying;
+  while (!FFreeNotifies.empty()) {
+    TComponent* other = FFreeNotifies.back();
+    FFreeNotifies.pop_back();
+    std::erase(other->FFreeNotifies, this);
+    other->Notification(this, TOperation::opRemove);
+  }
   for (TComponent* c : FComponents) c->FComponentState |= csDestroying;
   while (!FComponents.empty()) {
     TComponent* last = FComponents.back();
@@ -209,6 +215,23 @@ TComponent* TComponent::GetChildParent() { return this; }
 void TComponent::SetParentComponent(TComponent* /*parent*/) {}
 
 void TComponent::Notification(TComponent* /*component*/, TOperation /*operation*/) {}
+
+void TComponent::FreeNotification(TComponent* component) {
+  if (!component || component == this) return;
+  if (std::find(FFreeNotifies.begin(), FFreeNotifies.end(), component) == FFreeNotifies.end()) {
+    FFreeNotifies.push_back(component);
+  }
+  if (std::find(component->FFreeNotifies.begin(), component->FFreeNotifies.end(), this) ==
+      component->FFreeNotifies.end()) {
+    component->FFreeNotifies.push_back(this);
+  }
+}
+
+void TComponent::RemoveFreeNotification(TComponent* component) {
+  if (!component) return;
+  std::erase(FFreeNotifies, component);
+  std::erase(component->FFreeNotifies, this);
+}
 
 void TComponent::DefineProperties(TFiler& filer) {
   // Components that have no place of their own keep their position on the design surface.
@@ -973,11 +996,13 @@ void TWriter::WriteProperty(TPersistent& instance, const TPropInfo& prop) {
     }
     case TPropKind::Component: {
       TComponent* value = prop.GetComponent(instance);
-      if (!value || value->Name().empty()) return;
+      if (!value) return;
+      const bool ownedByRoot = value->Owner() == FRoot || value == FRoot || !value->Owner();
+      // An unnamed component of another owner is still written, as "Owner." (a control's own
+      // popup menu); reading it back finds nothing and leaves what the control made itself.
+      if (ownedByRoot && value->Name().empty()) return;
       WritePropName(prop.Name);
-      WriteIdent(value->Owner() == FRoot || value == FRoot || !value->Owner()
-                     ? value->Name()
-                     : value->Owner()->Name() + "." + value->Name());
+      WriteIdent(ownedByRoot ? value->Name() : value->Owner()->Name() + "." + value->Name());
       break;
     }
     case TPropKind::Class: {

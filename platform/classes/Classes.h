@@ -367,6 +367,11 @@ class TComponent : public TPersistent {
   virtual void SetParentComponent(TComponent* parent);
   virtual bool HasParent() const { return false; }
   virtual void Notification(TComponent* component, TOperation operation);
+  // Asks that component be told, through Notification(this, opRemove), when this one is
+  // destroyed, whoever owns it: for references to components of other owners. The link goes
+  // both ways, so that it is dropped when either of the two goes first.
+  void FreeNotification(TComponent* component);
+  void RemoveFreeNotification(TComponent* component);
 
   void DefineProperties(TFiler& filer) override;
 
@@ -384,6 +389,7 @@ class TComponent : public TPersistent {
   int32_t FDesignInfo = 0;
   uint32_t FComponentState = 0;
   std::vector<TComponent*> FComponents;
+  std::vector<TComponent*> FFreeNotifies;
 };
 
 bool IsValidIdent(std::string_view name);

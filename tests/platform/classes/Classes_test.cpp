@@ -347,6 +347,82 @@ TEST(FormReaderTest, RoundTripRestoresEveryKindOfValueAndBindsByName) {
   }
 }
 
+TEST(FormWriterTest, UnnamedComponentOfAnotherOwnerIsWrittenAsItsOwnersNameAndAPoint) {
+  TPanelRoot root;
+  root.SetName("Panel1");
+  auto* g1 = new TGadget(&root);
+  g1->SetName("Gadget1");
+  auto* own = new TGadget(g1);  // unnamed, owned by Gadget1 rather than by the root
+  g1->SetBuddy(own);
+  auto* loose = new TGadget(&root);  // unnamed and owned by the root: nothing to name it by
+  loose->SetName("Gadget2");
+  auto* unnamedOfRoot = new TGadget(&root);
+  loose->SetBuddy(unnamedOfRoot);
+
+  TBytes bytes = Describe(root);
+  std::string text(bytes.begin(), bytes.end());
+  const std::string reference = std::string(
+      "\x05"
+      "Buddy\x07\x08"
+      "Gadget1.");
+  EXPECT_EQ(text.find(reference), text.rfind(reference));
+  EXPECT_NE(text.find(reference), std::string::npos);
+  // The root's own unnamed component is not written as a reference at all.
+  std::size_t gadget2 = text.find("\x07Gadget2");
+  ASSERT_NE(gadget2, std::string::npos);
+  EXPECT_EQ(text.find("Buddy", gadget2), std::string::npos);
+
+  // Reading "Gadget1." back finds no component and leaves the property as the gadget set it.
+  TPanelRoot back;
+  ReadInto(bytes, back);
+  ASSERT_NE(back.Gadget1, nullptr);
+  EXPECT_EQ(back.Gadget1->Buddy(), nullptr);
+}
+
+// A watcher that forgets its reference when the watched component goes.
+class TWatcher : public TComponent {
+ public:
+  explicit TWatcher(TComponent* owner) : TComponent(owner) {}
+  TComponent* Watched = nullptr;
+  int Removals = 0;
+  void Notification(TComponent* component, TOperation operation) override {
+    TComponent::Notification(component, operation);
+    if (operation == TOperation::opRemove && component == Watched) {
+      Watched = nullptr;
+      ++Removals;
+    }
+  }
+};
+
+TEST(ComponentTest, FreeNotificationTellsWatchersOfOtherOwnersOnceAndGoesBothWays) {
+  TComponent ownerA(nullptr);
+  TComponent ownerB(nullptr);
+  auto* watcher = new TWatcher(&ownerA);
+  auto* watched = new TComponent(&ownerB);
+  watcher->Watched = watched;
+  watched->FreeNotification(watcher);
+  watched->FreeNotification(watcher);  // asking twice still tells once
+  delete watched;
+  EXPECT_EQ(watcher->Watched, nullptr);
+  EXPECT_EQ(watcher->Removals, 1);
+
+  // The watcher going first drops the link: the watched one's end tells nobody.
+  auto* watched2 = new TComponent(&ownerB);
+  watcher->Watched = watched2;
+  watched2->FreeNotification(watcher);
+  delete watcher;
+  delete watched2;  // would reach the destroyed watcher if the link had stayed
+
+  // A removed link is not followed.
+  auto* watcher3 = new TWatcher(&ownerA);
+  auto* watched3 = new TComponent(&ownerB);
+  watcher3->Watched = watched3;
+  watched3->FreeNotification(watcher3);
+  watched3->RemoveFreeNotification(watcher3);
+  delete watched3;
+  EXPECT_EQ(watcher3->Removals, 0);
+}
+
 // Hand-made descriptions for the failure cases: Panel1 with one gadget and one property.
 TBytes OneProperty(const std::string& className, const std::string& propName, const TBytes& value,
                    const std::string& gadgetName = "Gadget1") {
