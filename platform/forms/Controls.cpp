@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "Menus.h"
+
 namespace {
 
 TWidgetSet* GWidgetSet = nullptr;
@@ -48,6 +50,7 @@ const TClassInfo& TControl::StaticClassInfo() {
        ClassProp("Font", &TControl::FontPtr).StoredIf(&TControl::IsFontStored),
        BoolProp("ParentColor", &TControl::ParentColor, &TControl::SetParentColor).WithDefault(1),
        BoolProp("ParentFont", &TControl::ParentFont, &TControl::SetParentFont).WithDefault(1),
+       ComponentProp("PopupMenu", &TControl::PopupMenu, &TControl::SetPopupMenu),
        BoolProp("Visible", &TControl::Visible, &TControl::SetVisible).WithDefault(1),
        EventProp("OnClick", &TControl::OnClick)},
       {},
@@ -191,6 +194,29 @@ void TControl::MouseUp(TMouseButton button, TShiftState, int32_t x, int32_t y) {
 }
 
 void TControl::MouseMove(TShiftState, int32_t, int32_t) {}
+
+void TControl::SetPopupMenu(TPopupMenu* value) {
+  if (value == FPopupMenu) return;
+  if (FPopupMenu) FPopupMenu->RemoveFreeNotification(this);
+  FPopupMenu = value;
+  if (value) value->FreeNotification(this);
+}
+
+bool TControl::ContextPopup(int32_t screenX, int32_t screenY) {
+  for (TControl* c = this; c; c = c->FParent) {
+    if (TPopupMenu* menu = c->FPopupMenu) {
+      menu->SetPopupComponent(this);
+      menu->Popup(screenX, screenY);
+      return true;
+    }
+  }
+  return false;
+}
+
+void TControl::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == TOperation::opRemove && component == FPopupMenu) FPopupMenu = nullptr;
+}
 
 void TControl::Loaded() {
   TComponent::Loaded();

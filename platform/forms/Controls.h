@@ -18,6 +18,7 @@
 
 class TWinControl;
 class TControl;
+class TPopupMenu;
 
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 // Horizontal placement of text in its box.
@@ -80,6 +81,12 @@ class TWidgetSet {
   virtual int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) = 0;
   // The control under the focus, or nullptr.
   virtual TWinControl* FocusedControl() = 0;
+  // Shows menu's top-level items as a popup menu at the screen point (x, y) and returns at
+  // once; choosing an item calls its Click through GuardedCall.
+  virtual void PopupMenu(TPopupMenu& menu, int32_t x, int32_t y) = 0;
+  // The clipboard's text in the system's 8-bit code page; setting it replaces the contents.
+  virtual void SetClipboardText(const std::string& text) = 0;
+  virtual std::string ClipboardText() = 0;
 };
 
 // Runs a call from the toolkit into our code: an exception of ours never travels through the
@@ -131,6 +138,10 @@ class TControl : public TComponent {
   void SetCursor(TCursor value);
   const std::string& Hint() const { return FHint; }
   void SetHint(const std::string& value) { FHint = value; }
+  // The context menu, shown at a right-button release over the control. A reference: the menu
+  // belongs to its owner, and the control forgets it when it is destroyed.
+  TPopupMenu* PopupMenu() const { return FPopupMenu; }
+  void SetPopupMenu(TPopupMenu* value);
 
   TNotifyEvent OnClick;
 
@@ -143,10 +154,15 @@ class TControl : public TComponent {
   virtual void MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y);
   virtual void MouseUp(TMouseButton button, TShiftState shift, int32_t x, int32_t y);
   virtual void MouseMove(TShiftState shift, int32_t x, int32_t y);
+  // From the backend after a right-button release over the control, at that screen point:
+  // shows the PopupMenu of this control, or else of the nearest parent that has one, with this
+  // control as its PopupComponent. False when none has one.
+  bool ContextPopup(int32_t screenX, int32_t screenY);
 
   bool HasParent() const override { return true; }
   void SetParentComponent(TComponent* parent) override;
   void Loaded() override;
+  void Notification(TComponent* component, TOperation operation) override;
 
  protected:
   virtual void TextChanged() { Invalidate(); }
@@ -182,6 +198,7 @@ class TControl : public TComponent {
   bool FParentColor = true;
   TCursor FCursor = crDefault;
   std::string FHint;
+  TPopupMenu* FPopupMenu = nullptr;
 };
 
 // A control with a native window of its own, which contains other controls.

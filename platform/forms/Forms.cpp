@@ -112,6 +112,11 @@ const TClassInfo& TScreen::StaticClassInfo() {
   return info;
 }
 
+void TScreen::SetCursorShape(TCursor cursor, std::string shape) {
+  FCursors.erase(cursor);
+  if (!shape.empty()) FCursors.emplace(cursor, std::move(shape));
+}
+
 const std::string* TScreen::CursorShape(TCursor cursor) const {
   auto it = FCursors.find(cursor);
   return it == FCursors.end() ? nullptr : &it->second;

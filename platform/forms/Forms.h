@@ -73,9 +73,11 @@ class TScreen : public TComponent {
 
  public:
   explicit TScreen(TComponent* owner) : TComponent(owner) {}
-  // The cursor table: a registered cursor shape by number. Shapes are image bytes of a cursor
-  // resource that the backend understands; numbers without one use the standard shapes.
-  void SetCursorShape(TCursor cursor, std::string shape) { FCursors[cursor] = std::move(shape); }
+  // The cursor table: a registered cursor shape by number. Shapes are cursor images (see
+  // CursorImage.h); numbers without one use the standard shapes. Storing removes the entry of
+  // that number first, then stores the shape unless it is empty.
+  void SetCursorShape(TCursor cursor, std::string shape);
+  // nullptr when the number has no entry.
   const std::string* CursorShape(TCursor cursor) const;
 
  private:

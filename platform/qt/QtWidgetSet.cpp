@@ -1,9 +1,14 @@
 #include "QtWidgetSet.h"
 
 #include <QApplication>
+#include <QBitmap>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QCursor>
 #include <QFontMetrics>
 #include <QImage>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QMouseEvent>
@@ -15,9 +20,12 @@
 #include <QStyleFactory>
 #include <QWidget>
 #include <cstdlib>
+#include <map>
 #include <string>
 
+#include "CursorImage.h"
 #include "Forms.h"
+#include "Menus.h"
 
 namespace {
 
@@ -94,6 +102,47 @@ Qt::CursorShape ToCursorShape(TCursor cursor) {
     default:
       return Qt::ArrowCursor;
   }
+}
+
+// A native cursor made from a shape of the screen's cursor table, kept while that number's
+// shape stays the same. Emptied when the widget set goes, before the QApplication.
+struct TMadeCursor {
+  std::string Shape;
+  QCursor Cursor;
+};
+
+std::map<TCursor, TMadeCursor>& MadeCursors() {
+  static std::map<TCursor, TMadeCursor> cursors;
+  return cursors;
+}
+
+// Qt's bitmap cursor: a bitmap bit 1 is black, a mask bit 1 opaque; bitmap 1 with mask 0
+// inverts where the window system can. Hence bitmap = not (AND xor XOR), mask = not AND.
+QCursor MakeCursor(const TCursorImage& image) {
+  std::vector<uchar> bits(image.AndPlane.size());
+  std::vector<uchar> mask(image.AndPlane.size());
+  for (std::size_t i = 0; i < bits.size(); ++i) {
+    bits[i] = static_cast<uchar>(~(image.AndPlane[i] ^ image.XorPlane[i]));
+    mask[i] = static_cast<uchar>(~image.AndPlane[i]);
+  }
+  const QSize size(image.Width, image.Height);
+  return QCursor(QBitmap::fromData(size, bits.data(), QImage::Format_Mono),
+                 QBitmap::fromData(size, mask.data(), QImage::Format_Mono), image.HotX, image.HotY);
+}
+
+// Positive numbers are the application's: the shape registered in the screen's cursor table,
+// or the default arrow when there is none. The others are the standard shapes.
+QCursor ToQCursor(TCursor cursor) {
+  if (cursor <= 0) return QCursor(ToCursorShape(cursor));
+  const std::string* shape = Screen ? Screen->CursorShape(cursor) : nullptr;
+  if (!shape) return QCursor(Qt::ArrowCursor);
+  auto made = MadeCursors().find(cursor);
+  if (made != MadeCursors().end() && made->second.Shape == *shape) return made->second.Cursor;
+  std::optional<TCursorImage> image = ReadCursorImage(*shape);
+  if (!image) return QCursor(Qt::ArrowCursor);
+  QCursor result = MakeCursor(*image);
+  MadeCursors()[cursor] = TMadeCursor{*shape, result};
+  return result;
 }
 
 // The canvas of one paint: a QPainter on the widget being painted.
@@ -175,6 +224,21 @@ class TLinkedWidget : public TBase {
  public:
   using TBase::TBase;
   TWinControl* Control = nullptr;
+
+ protected:
+  // The context menu of a windowed control: its PopupMenu or its nearest parent's, else what
+  // the widget shows by itself (a text box's own menu).
+  void contextMenuEvent(QContextMenuEvent* e) override {
+    bool shown = false;
+    if (TWinControl* control = Control) {
+      const QPoint at = e->globalPos();
+      GuardedCall([&] { shown = control->ContextPopup(at.x(), at.y()); });
+    }
+    if (shown)
+      e->accept();
+    else
+      TBase::contextMenuEvent(e);
+  }
 };
 
 // Forms and containers: paint their windowless children and route the mouse to them.
@@ -215,12 +279,30 @@ class TContainerWidget : public TLinkedWidget<QWidget> {
     QPoint p = e->position().toPoint();
     TControl* target = FCaptured ? FCaptured : Control->ControlAtPos(p.x(), p.y());
     FCaptured = nullptr;
-    if (!target) return;
+    const QPoint global = mapToGlobal(p);
+    if (!target) {
+      // A right-button release on the container itself brings up its own context menu.
+      if (e->button() == Qt::RightButton && rect().contains(p)) {
+        TWinControl* control = Control;
+        GuardedCall([&] { control->ContextPopup(global.x(), global.y()); });
+      }
+      return;
+    }
+    const int x = p.x() - target->Left();
+    const int y = p.y() - target->Top();
     GuardedCall([&] {
-      target->MouseUp(ToMouseButton(e->button()), ToShift(e->modifiers(), e->buttons()),
-                      p.x() - target->Left(), p.y() - target->Top());
+      target->MouseUp(ToMouseButton(e->button()), ToShift(e->modifiers(), e->buttons()), x, y);
     });
+    // The release may have destroyed the target (a handler that frees its control): popping up
+    // goes through the control under the point afresh, never through the old pointer.
+    if (e->button() != Qt::RightButton || !Control) return;
+    if (TControl* over = Control->ControlAtPos(p.x(), p.y())) {
+      GuardedCall([&] { over->ContextPopup(global.x(), global.y()); });
+    }
   }
+  // Windowless children and the container itself bring up their menus at the right-button
+  // release (above); the toolkit's own context-menu event is not passed on to the parents.
+  void contextMenuEvent(QContextMenuEvent* e) override { e->accept(); }
   void mouseMoveEvent(QMouseEvent* e) override {
     if (!Control) return;
     QPoint p = e->position().toPoint();
@@ -229,7 +311,7 @@ class TContainerWidget : public TLinkedWidget<QWidget> {
     if (cursor == crDefault)
       unsetCursor();
     else
-      setCursor(ToCursorShape(cursor));
+      setCursor(ToQCursor(cursor));
     TControl* target = FCaptured ? FCaptured : hover;
     if (!target) return;
     GuardedCall([&] {
@@ -334,7 +416,7 @@ class TQtPeer : public TWindowPeer {
     if (cursor == crDefault)
       FWidget->unsetCursor();
     else
-      FWidget->setCursor(ToCursorShape(cursor));
+      FWidget->setCursor(ToQCursor(cursor));
   }
   void SetFocus() override {
     if (FWidget) FWidget->setFocus(Qt::OtherFocusReason);
@@ -437,6 +519,7 @@ TQtWidgetSet::TQtWidgetSet(int& argc, char** argv) {
 }
 
 TQtWidgetSet::~TQtWidgetSet() {
+  MadeCursors().clear();
   SetScreenCanvasPeer(nullptr);
   FScreenCanvas.reset();
   FScreenPainter.reset();
@@ -501,4 +584,36 @@ TWinControl* TQtWidgetSet::FocusedControl() {
     if (link.isValid()) return static_cast<TWinControl*>(link.value<void*>());
   }
   return nullptr;
+}
+
+void TQtWidgetSet::PopupMenu(TPopupMenu& menu, int32_t x, int32_t y) {
+  auto* popup = new QMenu();
+  // Hidden when an item is chosen or the menu is dismissed; deleted once back in the loop.
+  QObject::connect(popup, &QMenu::aboutToHide, popup, &QObject::deleteLater);
+  const TMenuItem& items = menu.Items();
+  for (int i = 0; i < items.Count(); ++i) {
+    TMenuItem* item = items.Items(i);
+    if (item->Caption() == "-") {
+      popup->addSeparator();
+      continue;
+    }
+    QAction* action = popup->addAction(ToQString(item->Caption()));
+    QObject::connect(action, &QAction::triggered, [alive = item->Alive()] {
+      if (auto held = alive.lock()) {
+        TMenuItem* chosen = *held;
+        GuardedCall([chosen] { chosen->Click(); });
+      }
+    });
+  }
+  popup->popup(QPoint(x, y));
+}
+
+void TQtWidgetSet::SetClipboardText(const std::string& text) {
+  QGuiApplication::clipboard()->setText(ToQString(text));
+}
+
+std::string TQtWidgetSet::ClipboardText() {
+  // Characters outside the code page come back as "?", as the classic text format gives them.
+  const QByteArray bytes = QGuiApplication::clipboard()->text().toLatin1();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }

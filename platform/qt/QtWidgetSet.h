@@ -31,6 +31,10 @@ class TQtWidgetSet : public TWidgetSet {
   void ProcessMessages() override;
   int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override;
   TWinControl* FocusedControl() override;
+  // A QMenu with one action per item, popped up without waiting; it deletes itself once hidden.
+  void PopupMenu(TPopupMenu& menu, int32_t x, int32_t y) override;
+  void SetClipboardText(const std::string& text) override;
+  std::string ClipboardText() override;
 
  private:
   std::unique_ptr<QApplication> FApp;
