@@ -1,4 +1,5 @@
-// Colours, fonts, brushes and the canvas that controls draw on.
+// Colours, fonts, brushes, the canvas that controls draw on, and the graphics drawn on it
+// (bitmaps, and the pictures that hold them in form descriptions).
 //
 // Nothing here draws by itself: a TCanvas hands every operation, with its current font and brush,
 // to a TCanvasPeer that the toolkit backend provides while a control paints.
@@ -6,8 +7,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "Classes.h"
 
@@ -173,6 +176,9 @@ struct TSize {
   int32_t cy = 0;
 };
 
+class TBitmap;
+class TGraphic;
+
 // What the toolkit backend does for a canvas. Coordinates are the canvas's own; colours are
 // resolved RGB values (0x00BBGGRR).
 class TCanvasPeer {
@@ -194,6 +200,11 @@ class TCanvasPeer {
   // there, until the matching PopState.
   virtual void PushState(int32_t x, int32_t y, int32_t width, int32_t height) = 0;
   virtual void PopState() = 0;
+  // The bitmap's pixels scaled (nearest pixel) to fill dest, which is its own size when it is
+  // not stretched. With transparent, pixels of the colour transparentRgb are not drawn and what
+  // lies below shows through.
+  virtual void DrawBitmap(const TRect& dest, const TBitmap& bitmap, bool transparent,
+                          uint32_t transparentRgb) = 0;
 };
 
 // The screen's canvas, for measuring text outside a paint (a label that sizes itself): the
@@ -220,10 +231,162 @@ class TCanvas : public TPersistent {
   void TextOut(int32_t x, int32_t y, const std::string& text);
   int32_t DrawText(const std::string& text, TRect& rect, uint32_t flags);
   TSize TextExtent(const std::string& text);
+  // The graphic at its own size with its top-left at (x, y); an empty graphic draws nothing.
+  void Draw(int32_t x, int32_t y, const TGraphic& graphic);
+  // The graphic scaled to fill rect.
+  void StretchDraw(const TRect& rect, const TGraphic& graphic);
 
  private:
   TCanvasPeer* FPeer;
   TFont FFont;
   TBrush FBrush;
   TPoint FPenPos;
+};
+
+// --- Graphics: bitmaps and pictures
+// ---------------------------------------------------------------
+
+// A graphic that cannot be decoded or encoded: a malformed bitmap file, a format not supported,
+// an unknown graphic class in picture data.
+TAVRIX_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
+
+// An image that can be drawn on a canvas and stored as bytes. Changes call OnChange, which the
+// owning picture uses to repaint its control.
+class TGraphic : public TPersistent {
+  TAVRIX_CLASS(TGraphic)
+
+ public:
+  virtual bool Empty() const = 0;
+  virtual int32_t Width() const = 0;
+  virtual int32_t Height() const = 0;
+  // Whether the transparent colour lets what lies below show through when drawn.
+  bool Transparent() const { return FTransparent; }
+  void SetTransparent(bool value);
+
+  // Replaces the image with the one in the stream from its position to its end. Raises
+  // EInvalidGraphic for malformed data, leaving the image as it was.
+  virtual void LoadFromStream(TStream& stream) = 0;
+  // Writes the image at the stream's position.
+  virtual void SaveToStream(TStream& stream) const = 0;
+  // Draws the image scaled to fill dest.
+  virtual void Draw(TCanvas& canvas, const TRect& dest) const = 0;
+
+  std::function<void()> OnChange;
+
+ protected:
+  void Changed();
+
+ private:
+  bool FTransparent = false;
+};
+
+// How a bitmap is stored as a file: bits per pixel, with a palette up to 8 bits.
+enum TPixelFormat { pf1bit, pf4bit, pf8bit, pf24bit, pf32bit };
+
+// The sixteen colours of the standard 16-colour palette, in its order: black, maroon, green,
+// olive, navy, purple, teal, grey, silver, red, lime, yellow, blue, fuchsia, aqua, white.
+std::span<const uint32_t> StandardPalette16();
+
+// A bitmap held as 32-bit pixels 0x00BBGGRR (as ColorToRGB gives them), rows top first, and
+// stored as a Windows bitmap file: a 14-byte file header, a 40-byte information header, the
+// palette of up to 2^bits colours for 1, 4 and 8 bits per pixel, then the rows, each padded to
+// four bytes, bottom row first.
+//
+// Loading accepts 1, 4, 8, 24 and 32 bits per pixel without compression, information headers
+// of 40 bytes or the longer later ones, and top-down files (negative height). It checks every
+// size and offset against the data before it reads, so no malformed file makes it read outside
+// the data: each fails with EInvalidGraphic and a message saying what is wrong.
+//
+// A loaded bitmap keeps its file and saves exactly those bytes again until it is changed; a
+// changed one is encoded in its PixelFormat with its Palette.
+class TBitmap : public TGraphic {
+  TAVRIX_CLASS(TBitmap)
+
+ public:
+  // The largest width and height taken from a file.
+  static constexpr int32_t MaxSide = 32767;
+
+  TBitmap() = default;
+
+  bool Empty() const override { return FWidth == 0 || FHeight == 0; }
+  int32_t Width() const override { return FWidth; }
+  int32_t Height() const override { return FHeight; }
+  // Resizes to width x height, every pixel black; raises EInvalidGraphic for a negative side.
+  void SetSize(int32_t width, int32_t height);
+
+  uint32_t Pixel(int32_t x, int32_t y) const;
+  // Raises EInvalidGraphic for a point outside the bitmap.
+  void SetPixel(int32_t x, int32_t y, uint32_t rgb);
+  // Width x Height pixels, rows top first.
+  std::span<const uint32_t> Pixels() const { return FPixels; }
+
+  TPixelFormat PixelFormat() const { return FPixelFormat; }
+  void SetPixelFormat(TPixelFormat value);
+  // The colours that an indexed format stores; a loaded bitmap has its file's palette.
+  std::span<const uint32_t> Palette() const { return FPalette; }
+  void SetPalette(std::span<const uint32_t> colours);
+
+  // The colour that is not drawn when Transparent: the bottom-left pixel's; black when empty.
+  uint32_t TransparentColor() const;
+
+  // Reads a whole bitmap file from memory.
+  void LoadFromMemory(const uint8_t* data, std::size_t size);
+  void LoadFromStream(TStream& stream) override;
+  // Writes the bitmap file. Raises EInvalidGraphic when an indexed format's palette lacks a
+  // colour of the pixels, or an empty palette cannot take all of them (an empty palette is
+  // made of the pixels' colours in the order met, top row first).
+  void SaveToStream(TStream& stream) const override;
+  void Draw(TCanvas& canvas, const TRect& dest) const override;
+  void Assign(const TPersistent& source) override;
+
+ private:
+  // The pixels changed: the kept file no longer says the same.
+  void Modified();
+  std::vector<uint8_t> Encode() const;
+
+  int32_t FWidth = 0;
+  int32_t FHeight = 0;
+  std::vector<uint32_t> FPixels;
+  TPixelFormat FPixelFormat = pf24bit;
+  std::vector<uint32_t> FPalette;
+  // The bytes the bitmap was loaded from, while they still describe it.
+  std::vector<uint8_t> FFile;
+};
+
+// Holds one graphic (or none) and stores it in form descriptions as the binary property "Data":
+// the graphic's class name as a short string (a length byte, then the characters), a 4-byte
+// little-endian length, then that many bytes of the graphic's own file (none for an empty
+// one). Changes call OnChange.
+class TPicture : public TPersistent {
+  TAVRIX_CLASS(TPicture)
+
+ public:
+  TPicture() = default;
+  ~TPicture() override;
+
+  // The graphic, owned by the picture, or nullptr.
+  TGraphic* Graphic() const { return FGraphic.get(); }
+  // Takes a copy of value (of the same class); nullptr empties the picture.
+  void SetGraphic(const TGraphic* value);
+  // The graphic as a bitmap; a picture that holds something else, or nothing, gets an empty
+  // bitmap first.
+  TBitmap& Bitmap();
+  int32_t Width() const { return FGraphic ? FGraphic->Width() : 0; }
+  int32_t Height() const { return FGraphic ? FGraphic->Height() : 0; }
+
+  void Assign(const TPersistent& source) override;
+  void DefineProperties(TFiler& filer) override;
+
+  // The "Data" value. ReadData raises EInvalidGraphic for an unknown class name and for a
+  // length that does not match the data, and leaves the picture as it was when it fails.
+  void ReadData(TStream& stream);
+  void WriteData(TStream& stream) const;
+
+  std::function<void()> OnChange;
+
+ private:
+  void Changed();
+  void Adopt(std::unique_ptr<TGraphic> graphic);
+
+  std::unique_ptr<TGraphic> FGraphic;
 };

@@ -212,6 +212,28 @@ class TQtCanvas : public TCanvasPeer {
     FPainter.setClipRect(QRect(0, 0, width, height), Qt::IntersectClip);
   }
   void PopState() override { FPainter.restore(); }
+  void DrawBitmap(const TRect& dest, const TBitmap& bitmap, bool transparent,
+                  uint32_t transparentRgb) override {
+    if (bitmap.Empty() || dest.Width() <= 0 || dest.Height() <= 0) return;
+    // Transparent pixels get alpha 0, so that scaling carries the transparency with them.
+    QImage image(bitmap.Width(), bitmap.Height(), QImage::Format_ARGB32);
+    std::span<const uint32_t> pixels = bitmap.Pixels();
+    for (int y = 0; y < bitmap.Height(); ++y) {
+      auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+      for (int x = 0; x < bitmap.Width(); ++x) {
+        uint32_t rgb =
+            pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(bitmap.Width()) +
+                   static_cast<std::size_t>(x)];
+        int alpha = transparent && rgb == transparentRgb ? 0 : 255;
+        line[x] = qRgba(static_cast<int>(rgb & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
+                        static_cast<int>((rgb >> 16) & 0xFF), alpha);
+      }
+    }
+    FPainter.save();
+    FPainter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    FPainter.drawImage(QRect(dest.Left, dest.Top, dest.Width(), dest.Height()), image);
+    FPainter.restore();
+  }
 
  private:
   QPainter& FPainter;

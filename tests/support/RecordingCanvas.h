@@ -8,10 +8,14 @@
 #include "Graphics.h"
 
 struct TDrawCall {
-  std::string Op;  // "fill", "line", "text" (TextOut), "draw" (DrawText), "push", "pop"
-  TRect Rect;      // fill and draw: the rectangle; text: (x, y) in Left/Top; push: the box
+  // "fill", "line", "text" (TextOut), "draw" (DrawText), "push", "pop", "bitmap" (DrawBitmap)
+  std::string Op;
+  // fill, draw and bitmap: the rectangle; text: (x, y) in Left/Top; push: the box
+  TRect Rect;
   std::string Text;
-  uint32_t Rgb = 0;
+  uint32_t Rgb = 0;  // bitmap: the transparent colour, when Transparent
+  TSize Source;      // bitmap: its width and height
+  bool Transparent = false;
   uint32_t Flags = 0;
   int32_t Escapement = 0;
   bool Opaque = false;
@@ -51,6 +55,12 @@ class TRecordingCanvas : public TCanvasPeer {
     Add("push", {x, y, x + width, y + height});
   }
   void PopState() override { Add("pop", {}); }
+  void DrawBitmap(const TRect& dest, const TBitmap& bitmap, bool transparent,
+                  uint32_t transparentRgb) override {
+    TDrawCall& call = Add("bitmap", dest, "", transparent ? transparentRgb : 0);
+    call.Source = {bitmap.Width(), bitmap.Height()};
+    call.Transparent = transparent;
+  }
 
  private:
   TDrawCall& Add(const char* op, const TRect& rect, const std::string& text = "",
