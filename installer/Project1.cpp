@@ -2,6 +2,7 @@
 
 #include "Forms.h"
 #include "InstallerImage.h"
+#include "ProgramResources.h"
 #include "QtWidgetSet.h"
 #include "Unit1.h"
 
@@ -29,6 +30,8 @@ int RunSetup(int& argc, char** argv) {
   application.SetExeName(exePath.empty() && argc > 0 ? argv[0] : exePath);
 
   int exitCode = ExitCodeNormal;
+  // The resources compiled into the program first ("HAND"), then those the image carries.
+  RegisterProgramResources();
   TImageCheck image = LoadImageResources(exePath);
   if (!image.Ok()) {
     // Nothing has been unpacked: the image is checked before anything is read from it.

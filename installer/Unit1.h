@@ -4,14 +4,9 @@
 #include "ExtCtrls.h"
 #include "FileSrc.h"
 #include "Forms.h"
+#include "RotateLabel.h"
 #include "StdCtrls.h"
-
-// The decorative controls of the two pages; the form holds them in its published fields.
-class TBevel;
-class TRotateLabel;
-class TImage;
-class TUrlLabel;
-class TLabel;
+#include "UrlLabel.h"
 
 class TForm1 : public TForm {
   TAVRIX_CLASS(TForm1)
