@@ -6,8 +6,9 @@
 #include "Resources.h"
 
 std::span<const TProgramResource> ProgramResources() {
-  static const std::array<TProgramResource, 1> resources = {{
+  static const std::array<TProgramResource, 2> resources = {{
       {"HAND", HandCursorResource()},
+      {"MAINICON", MainIconResource()},
   }};
   return resources;
 }

@@ -21,3 +21,7 @@ void RegisterProgramResources();
 // "HAND": the hand-pointer cursor, a 32 x 32 cursor image (CursorImage.h) of a white hand with
 // a black outline, its index finger pointing up, the hot spot (5, 0) at the fingertip.
 std::string_view HandCursorResource();
+
+// "MAINICON": the program's icon, a 32 x 32 Windows bitmap of 16 colours (a globe behind a
+// computer screen); its bottom-left colour, aqua, is not drawn.
+std::string_view MainIconResource();

@@ -87,6 +87,8 @@ class TWidgetSet {
   // The clipboard's text in the system's 8-bit code page; setting it replaces the contents.
   virtual void SetClipboardText(const std::string& text) = 0;
   virtual std::string ClipboardText() = 0;
+  // The icon of every window of the program; pixels of transparentRgb are not drawn.
+  virtual void SetApplicationIcon(const TBitmap& /*icon*/, uint32_t /*transparentRgb*/) {}
 };
 
 // Runs a call from the toolkit into our code: an exception of ours never travels through the

@@ -149,6 +149,19 @@ void TApplication::SetExeName(const std::string& path) {
 void TApplication::Initialize() {
   FTerminated = false;
   SetGuardExceptionHandler(&ReportGuardedException);
+  LoadIcon();
+}
+
+void TApplication::LoadIcon() {
+  const std::optional<std::string_view> icon = FindResource("MAINICON");
+  if (!icon || !WidgetSet()) return;
+  TBitmap bitmap;
+  try {
+    bitmap.LoadFromMemory(reinterpret_cast<const uint8_t*>(icon->data()), icon->size());
+  } catch (const Exception&) {
+    return;  // a damaged icon leaves the windows with the system's
+  }
+  if (!bitmap.Empty()) WidgetSet()->SetApplicationIcon(bitmap, bitmap.TransparentColor());
 }
 
 TCustomForm* TApplication::CreateForm(const TClassInfo& formClass) {

@@ -101,6 +101,7 @@ class TApplication : public TComponent {
   void SetExeName(const std::string& path);
   const std::string& Title() const { return FTitle; }
 
+  // Also gives every window the program's icon, the resource MAINICON, when there is one.
   void Initialize();
   // Creates a form of that class, owned by the application, from the resource named after the
   // class, and runs its OnCreate. The first form created becomes the main form. A failure
@@ -127,6 +128,8 @@ class TApplication : public TComponent {
   void Notification(TComponent* component, TOperation operation) override;
 
  private:
+  void LoadIcon();
+
   std::string FExeName;
   std::string FTitle;
   TCustomForm* FMainForm = nullptr;

@@ -7,12 +7,14 @@
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QFontMetrics>
+#include <QIcon>
 #include <QImage>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -638,4 +640,16 @@ std::string TQtWidgetSet::ClipboardText() {
   // Characters outside the code page come back as "?", as the classic text format gives them.
   const QByteArray bytes = QGuiApplication::clipboard()->text().toLatin1();
   return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+void TQtWidgetSet::SetApplicationIcon(const TBitmap& icon, uint32_t transparentRgb) {
+  QImage image(icon.Width(), icon.Height(), QImage::Format_ARGB32);
+  for (int32_t y = 0; y < icon.Height(); ++y) {
+    for (int32_t x = 0; x < icon.Width(); ++x) {
+      const uint32_t rgb = icon.Pixel(x, y);
+      const QColor colour = ToQColor(rgb);
+      image.setPixel(x, y, rgb == transparentRgb ? qRgba(0, 0, 0, 0) : colour.rgb());
+    }
+  }
+  QApplication::setWindowIcon(QIcon(QPixmap::fromImage(image)));
 }

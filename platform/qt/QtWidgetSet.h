@@ -31,6 +31,7 @@ class TQtWidgetSet : public TWidgetSet {
   void ProcessMessages() override;
   int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override;
   TWinControl* FocusedControl() override;
+  void SetApplicationIcon(const TBitmap& icon, uint32_t transparentRgb) override;
   // A QMenu with one action per item, popped up without waiting; it deletes itself once hidden.
   void PopupMenu(TPopupMenu& menu, int32_t x, int32_t y) override;
   void SetClipboardText(const std::string& text) override;

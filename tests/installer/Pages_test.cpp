@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QIcon>
 #include <QImage>
 #include <QMouseEvent>
 #include <QWidget>
 #include <filesystem>
 
 #include "ObjectText.h"
+#include "ProgramResources.h"
 #include "Project1.h"
 #include "QtWidgetSet.h"
 #include "Resources.h"
@@ -49,6 +51,7 @@ class PagesTest : public ::testing::Test {
     ObjectTextToBinary(in, out);
     RegisterResource("TFORM1", std::string(reinterpret_cast<const char*>(out.Memory()),
                                            static_cast<std::size_t>(out.Size())));
+    RegisterProgramResources();
     InitApplicationObjects().SetExeName("/opt/tavrix-setup");
     Application->MessageBoxHook = [](const std::string&, const std::string&, uint32_t) {
       return 1;
@@ -201,6 +204,15 @@ TEST_F(PagesTest, LicencePageShowsItsHeadingAndNotice) {
   EXPECT_GT(CountInRect(page, QRect(8, 216, 201, 14), 0xFF000000), 30) << "the rights notice";
   // Raised lettering: the highlight layer shows up and left of the navy face.
   EXPECT_GT(CountInRect(page, QRect(8, 8, 310, 19), Highlight), 20);
+}
+
+TEST_F(PagesTest, WindowsCarryTheProgramIconWithoutItsAquaBackground) {
+  const QIcon icon = QApplication::windowIcon();
+  ASSERT_FALSE(icon.isNull());
+  const QImage image = icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+  ASSERT_EQ(image.size(), QSize(32, 32));
+  EXPECT_EQ(qAlpha(image.pixel(0, 31)), 0) << "the aqua corner is not drawn";
+  EXPECT_EQ(image.pixel(10, 18) & 0xFFFFFF, 0x008080u) << "the screen's teal glass";
 }
 
 }  // namespace

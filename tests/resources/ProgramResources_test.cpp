@@ -1,12 +1,15 @@
 // The resources compiled into the program: the hand cursor's drawing and its registration.
 #include "ProgramResources.h"
 
+#include "Graphics.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <vector>
 
 #include "CursorImage.h"
+#include "Graphics.h"
 #include "Resources.h"
 
 namespace {
@@ -92,9 +95,29 @@ TEST(ProgramResourcesTest, RegisteringMakesHandALoadableCursor) {
   RegisterProgramResources();
   EXPECT_EQ(LoadCursorResource("HAND"), std::string(HandCursorResource()));
   EXPECT_EQ(LoadCursorResource("hand"), std::string(HandCursorResource()));
-  ASSERT_EQ(ProgramResources().size(), 1u);
+  ASSERT_EQ(ProgramResources().size(), 2u);
   EXPECT_EQ(ProgramResources()[0].Name, "HAND");
+  EXPECT_EQ(ProgramResources()[1].Name, "MAINICON");
+  EXPECT_EQ(FindResource("MainIcon"), MainIconResource());
   ClearResources();
+}
+
+TEST(MainIconTest, Is32By32Of16ColoursWithAnAquaBackground) {
+  TBitmap icon;
+  const std::string_view data = MainIconResource();
+  icon.LoadFromMemory(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+  EXPECT_EQ(icon.Width(), 32);
+  EXPECT_EQ(icon.Height(), 32);
+  EXPECT_EQ(icon.PixelFormat(), pf4bit);
+  EXPECT_EQ(icon.TransparentColor(), ColorToRGB(clAqua)) << "the bottom-left pixel";
+  // The globe's sea shows above the screen, the screen's teal glass in front.
+  int blue = 0, teal = 0;
+  for (uint32_t p : icon.Pixels()) {
+    blue += p == ColorToRGB(clBlue);
+    teal += p == ColorToRGB(clTeal);
+  }
+  EXPECT_GT(blue, 50);
+  EXPECT_GT(teal, 50);
 }
 
 }  // namespace
