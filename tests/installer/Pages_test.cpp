@@ -12,29 +12,14 @@
 #include "ObjectText.h"
 #include "ProgramResources.h"
 #include "Project1.h"
-#include "QtWidgetSet.h"
+#include "QtTestEnvironment.h"
 #include "Resources.h"
 #include "TestSupport.h"
 #include "Unit1.h"
 
 namespace {
 
-class TQtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "tavrix-setup";
-    static char* argv[] = {name, nullptr};
-    FWidgetSet = std::make_unique<TQtWidgetSet>(argc, argv);
-  }
-  void TearDown() override { FWidgetSet.reset(); }
-
- private:
-  std::unique_ptr<TQtWidgetSet> FWidgetSet;
-};
-
-const auto* const GQtEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+const auto* const GQtEnvironment = ::testing::AddGlobalTestEnvironment(new TQtTestEnvironment);
 
 constexpr QRgb PageColour = 0xFFC0C0C0;  // button face
 constexpr QRgb Highlight = 0xFFFFFFFF;

@@ -17,7 +17,7 @@
 
 #include "ObjectText.h"
 #include "Project1.h"
-#include "QtWidgetSet.h"
+#include "QtTestEnvironment.h"
 #include "Resources.h"
 #include "Shell.h"
 #include "TestSupport.h"
@@ -26,23 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// One QApplication for the whole test program, on the offscreen platform.
-class TQtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "tavrix-setup";
-    static char* argv[] = {name, nullptr};
-    FWidgetSet = std::make_unique<TQtWidgetSet>(argc, argv);
-  }
-  void TearDown() override { FWidgetSet.reset(); }
-
- private:
-  std::unique_ptr<TQtWidgetSet> FWidgetSet;
-};
-
-const auto* const GQtEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+const auto* const GQtEnvironment = ::testing::AddGlobalTestEnvironment(new TQtTestEnvironment);
 
 std::string HexOf(const TBytes& bytes) {
   static const char digits[] = "0123456789ABCDEF";
