@@ -9,12 +9,8 @@ import struct
 import sys
 from pathlib import Path
 
-# The standard 16-colour palette, as (red, green, blue).
-PALETTE = [
-    (0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128),
-    (0, 128, 128), (128, 128, 128), (192, 192, 192), (255, 0, 0), (0, 255, 0), (255, 255, 0),
-    (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255),
-]
+from bitmap16 import bitmap_file
+
 BLACK, OLIVE, NAVY, LIME, YELLOW, BLUE, AQUA, WHITE = 0, 3, 4, 10, 11, 12, 14, 15
 W, H = 50, 44
 
@@ -54,23 +50,6 @@ def draw():
     return px
 
 
-def bitmap_file(px):
-    row_bytes = ((W * 4 + 31) // 32) * 4  # 28
-    rows = []
-    for y in range(H - 1, -1, -1):  # bottom row first
-        row = bytearray()
-        for x in range(0, W, 2):
-            hi = px[y][x]
-            lo = px[y][x + 1] if x + 1 < W else 0
-            row.append((hi << 4) | lo)
-        row += b"\0" * (row_bytes - len(row))
-        rows.append(bytes(row))
-    pixels = b"".join(rows)
-    palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in PALETTE)
-    offset = 14 + 40 + len(palette)
-    info = struct.pack("<IiiHHIIiiII", 40, W, H, 1, 4, 0, len(pixels), 0, 0, 16, 16)
-    header = struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset)
-    return header + info + palette + pixels
 
 
 def main():

@@ -4,14 +4,10 @@ green behind a computer screen, on an aqua background that is not drawn.
 
 Writes resources/MainIcon.cpp, which holds the icon as a Windows bitmap file of 4 bits per pixel
 (the form the platform's bitmaps read), and resources/art/mainicon.bmp to look at."""
-import struct
 from pathlib import Path
 
-PALETTE = [
-    (0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128),
-    (0, 128, 128), (128, 128, 128), (192, 192, 192), (255, 0, 0), (0, 255, 0), (255, 255, 0),
-    (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255),
-]
+from bitmap16 import bitmap_file
+
 BLACK, GREEN, NAVY, TEAL, GREY, SILVER, LIME, BLUE, AQUA, WHITE = 0, 2, 4, 6, 7, 8, 10, 12, 14, 15
 W = H = 32
 
@@ -57,19 +53,6 @@ def draw():
     return px
 
 
-def bitmap_file(px):
-    row_bytes = ((W * 4 + 31) // 32) * 4
-    rows = []
-    for y in range(H - 1, -1, -1):
-        row = bytearray((px[y][x] << 4) | px[y][x + 1] for x in range(0, W, 2))
-        row += b"\0" * (row_bytes - len(row))
-        rows.append(bytes(row))
-    pixels = b"".join(rows)
-    palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in PALETTE)
-    offset = 14 + 40 + len(palette)
-    info = struct.pack("<IiiHHIIiiII", 40, W, H, 1, 4, 0, len(pixels), 0, 0, 16, 16)
-    header = struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset)
-    return header + info + palette + pixels
 
 
 def main():
