@@ -11,16 +11,15 @@
 namespace {
 
 void WriteLong(TStream& dest, uint32_t value) {
-  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  uint8_t bytes[4];
+  StoreLE32(bytes, value);
   dest.WriteBuffer(bytes, 4);
 }
 
 uint32_t ReadLong(TStream& source) {
   uint8_t bytes[4];
   source.ReadBuffer(bytes, 4);
-  return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
-         (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+  return LoadLE32(bytes);
 }
 
 }  // namespace

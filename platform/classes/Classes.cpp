@@ -324,9 +324,7 @@ void TReader::ReadPrefix(uint8_t& flags, int32_t& childPos) {
 int32_t TReader::ReadInt32() {
   uint8_t b[4];
   FStream.ReadBuffer(b, 4);
-  return static_cast<int32_t>(static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-                              (static_cast<uint32_t>(b[2]) << 16) |
-                              (static_cast<uint32_t>(b[3]) << 24));
+  return static_cast<int32_t>(LoadLE32(b));
 }
 
 void TReader::CheckRemaining(int64_t count) {

@@ -342,11 +342,6 @@ constexpr std::size_t FileHeaderSize = 14;
 constexpr uint32_t InfoHeaderSize = 40;
 constexpr uint32_t BI_RGB = 0;
 
-uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 void PutU16(std::vector<uint8_t>& out, uint32_t v) {
   out.push_back(static_cast<uint8_t>(v));
   out.push_back(static_cast<uint8_t>(v >> 8));
@@ -388,21 +383,21 @@ struct TDecodedBitmap {
 TDecodedBitmap DecodeBitmapFile(const uint8_t* data, std::size_t size) {
   if (size < FileHeaderSize) BadBitmap("the file header is cut short");
   if (data[0] != 'B' || data[1] != 'M') BadBitmap("it does not begin with \"BM\"");
-  const uint64_t offBits = GetU32(data + 10);
+  const uint64_t offBits = LoadLE32(data + 10);
   if (size < FileHeaderSize + 4) BadBitmap("the information header is cut short");
-  const uint64_t infoSize = GetU32(data + FileHeaderSize);
+  const uint64_t infoSize = LoadLE32(data + FileHeaderSize);
   if (infoSize < InfoHeaderSize) {
     BadBitmap(Format("an information header of %d bytes is not supported",
                      {static_cast<long long>(infoSize)}));
   }
   if (infoSize > size - FileHeaderSize) BadBitmap("the information header is cut short");
   const uint8_t* info = data + FileHeaderSize;
-  const int64_t width = static_cast<int32_t>(GetU32(info + 4));
-  const int64_t height = static_cast<int32_t>(GetU32(info + 8));
-  const uint16_t planes = GetU16(info + 12);
-  const uint16_t bits = GetU16(info + 14);
-  const uint32_t compression = GetU32(info + 16);
-  const uint64_t coloursUsed = GetU32(info + 32);
+  const int64_t width = static_cast<int32_t>(LoadLE32(info + 4));
+  const int64_t height = static_cast<int32_t>(LoadLE32(info + 8));
+  const uint16_t planes = LoadLE16(info + 12);
+  const uint16_t bits = LoadLE16(info + 14);
+  const uint32_t compression = LoadLE32(info + 16);
+  const uint64_t coloursUsed = LoadLE32(info + 32);
 
   TDecodedBitmap result;
   const auto* format = std::find(std::begin(FormatBits), std::end(FormatBits), bits);
@@ -777,7 +772,7 @@ void TPicture::ReadData(TStream& stream) {
   uint8_t lengthBytes[4];
   stream.ReadBuffer(lengthBytes, 4);
   remaining -= nameLength + 4;
-  const int64_t length = GetU32(lengthBytes);
+  const int64_t length = LoadLE32(lengthBytes);
   if (length > remaining) PictureDataCutShort();
   if (length < remaining) throw EInvalidGraphic("Picture data goes on after its graphic");
   std::unique_ptr<TGraphic> graphic = CreateGraphic(className);

@@ -51,11 +51,6 @@ constexpr TCrcTables MakeCrcTables() {
 
 constexpr TCrcTables CrcTables = MakeCrcTables();
 
-uint32_t Load32LE(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 void PutLE(std::string& out, uint64_t value, int size) {
   for (int i = 0; i < size; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
@@ -275,8 +270,8 @@ uint32_t Crc32(const void* data, std::size_t size, uint32_t crc) {
   const TCrcTables& t = CrcTables;
   crc = ~crc;
   for (; size >= 8; p += 8, size -= 8) {
-    const uint32_t lo = Load32LE(p) ^ crc;
-    const uint32_t hi = Load32LE(p + 4);
+    const uint32_t lo = LoadLE32(p) ^ crc;
+    const uint32_t hi = LoadLE32(p + 4);
     crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
           t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
   }
