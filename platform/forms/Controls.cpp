@@ -278,8 +278,10 @@ void TWinControl::HandleNeeded() {
     FParent->HandleNeeded();
     if (FPeer) return;  // the parent made ours along with its children
   }
-  FPeer = WidgetSet()->CreatePeer(*this, PeerKind(), FParent ? FParent->Peer() : nullptr);
+  FPeer = CreatePeer(*WidgetSet(), FParent ? FParent->Peer() : nullptr);
+  if (!FPeer) return;
   InitializePeer();
+  FPeer->SetVisible(Visible());
   for (TControl* c : FControls) {
     if (auto* win = dynamic_cast<TWinControl*>(c)) win->HandleNeeded();
   }
@@ -294,14 +296,18 @@ void TWinControl::DestroyHandle() {
   FPeer.reset();
 }
 
+std::unique_ptr<TWinControlPeer> TWinControl::CreatePeer(TWidgetSet& widgetSet,
+                                                         TWinControlPeer* parent) {
+  if (!parent) return nullptr;
+  return widgetSet.CreateContainerPeer(*this, *parent);
+}
+
 void TWinControl::InitializePeer() {
   FPeer->SetBounds(BoundsRect());
-  FPeer->SetText(Caption());
   FPeer->SetFont(Font());
   FPeer->SetColor(ColorToRGB(Color()));
   FPeer->SetCursor(Cursor());
   FPeer->SetEnabled(Enabled());
-  FPeer->SetVisible(Visible());
 }
 
 void TWinControl::SetFocus() {
@@ -427,9 +433,8 @@ void TWinControl::AlignControls() {
   }
 }
 
-void TWinControl::TextChanged() {
-  if (FPeer) FPeer->SetText(Caption());
-}
+// A windowed control shows its caption through its peer when its kind shows one (forms, buttons).
+void TWinControl::TextChanged() {}
 
 void TWinControl::FontChanged() {
   TControl::FontChanged();

@@ -1,10 +1,10 @@
-// Controls: TControl, the windowed TWinControl, the windowless TGraphicControl, and the interface
-// to the toolkit backend (TWidgetSet, TWindowPeer) that gives windowed controls their native
-// peers.
+// Controls: TControl, the windowed TWinControl and the windowless TGraphicControl.
 //
-// A control stores every property itself and pushes it to its peer once the peer exists (and
-// once more when it is created). Windowless controls have no peer: their parent paints them, in
-// the order they were added, under its windowed children. No toolkit header is seen here.
+// A windowed control gets its native peer from the toolkit backend (WidgetSet.h, which says how
+// peers are made, fed and destroyed). A control stores every property itself and pushes it to its
+// peer once the peer exists (and once more when it is created). Windowless controls have no
+// peer: their parent paints them, in the order they were added, under its windowed children. No
+// toolkit header is seen here.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,7 @@
 
 #include "Classes.h"
 #include "Graphics.h"
+#include "WidgetSet.h"
 
 class TWinControl;
 class TControl;
@@ -24,7 +25,6 @@ enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 // Horizontal placement of text in its box.
 enum TAlignment { taLeftJustify, taRightJustify, taCenter };
 
-using TCursor = int32_t;
 inline constexpr TCursor crDefault = 0;
 inline constexpr TCursor crArrow = -2;
 inline constexpr TCursor crCross = -3;
@@ -37,59 +37,6 @@ std::span<const TIdentMapEntry> CursorIdents();
 
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 using TShiftState = uint8_t;
-
-enum class TPeerKind { Form, Container, Button, Memo };
-
-// Message box flags, as the classic message box takes them.
-inline constexpr uint32_t MB_OK = 0x00000000;
-inline constexpr uint32_t MB_ICONSTOP = 0x00000010;
-inline constexpr uint32_t MB_TASKMODAL = 0x00002000;
-
-// The native side of one windowed control. Bounds are relative to the parent's client area.
-class TWindowPeer {
- public:
-  virtual ~TWindowPeer() = default;
-  virtual void SetBounds(const TRect& bounds) = 0;
-  virtual void SetVisible(bool visible) = 0;
-  virtual void SetEnabled(bool enabled) = 0;
-  virtual void SetText(const std::string& text) = 0;
-  virtual void SetFont(const TFont& font) = 0;
-  virtual void SetColor(uint32_t rgb) = 0;
-  virtual void SetCursor(TCursor cursor) = 0;
-  virtual void SetFocus() = 0;
-  virtual bool Focused() const = 0;
-  // Repaints the peer and the windowless controls it paints.
-  virtual void Invalidate() = 0;
-  virtual void BringToFront() = 0;
-  // Memo peers only.
-  virtual void SetLines(const std::string& /*text*/) {}
-  virtual void SetMemoOptions(bool /*readOnly*/, bool /*wordWrap*/, bool /*vertical*/,
-                              bool /*horizontal*/) {}
-};
-
-// The toolkit backend: makes peers, runs the event loop, shows message boxes.
-class TWidgetSet {
- public:
-  virtual ~TWidgetSet() = default;
-  virtual std::unique_ptr<TWindowPeer> CreatePeer(TWinControl& control, TPeerKind kind,
-                                                  TWindowPeer* parent) = 0;
-  // Runs the event loop until Quit is called.
-  virtual void Run() = 0;
-  virtual void Quit() = 0;
-  virtual void ProcessMessages() = 0;
-  // Shows a modal box and returns the button pressed.
-  virtual int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) = 0;
-  // The control under the focus, or nullptr.
-  virtual TWinControl* FocusedControl() = 0;
-  // Shows menu's top-level items as a popup menu at the screen point (x, y) and returns at
-  // once; choosing an item calls its Click through GuardedCall.
-  virtual void PopupMenu(TPopupMenu& menu, int32_t x, int32_t y) = 0;
-  // The clipboard's text in the system's 8-bit code page; setting it replaces the contents.
-  virtual void SetClipboardText(const std::string& text) = 0;
-  virtual std::string ClipboardText() = 0;
-  // The icon of every window of the program; pixels of transparentRgb are not drawn.
-  virtual void SetApplicationIcon(const TBitmap& /*icon*/, uint32_t /*transparentRgb*/) {}
-};
 
 // Runs a call from the toolkit into our code: an exception of ours never travels through the
 // toolkit's frames, it is handed to the application, which reports it and carries on.
@@ -221,9 +168,11 @@ class TWinControl : public TControl {
   bool TabStop() const { return FTabStop; }
   void SetTabStop(bool value) { FTabStop = value; }
 
-  TWindowPeer* Peer() const { return FPeer.get(); }
+  // The native peer, or nullptr while the control has none.
+  TWinControlPeer* Peer() const { return FPeer.get(); }
   bool HandleAllocated() const { return FPeer != nullptr; }
-  // Creates the peers of this control, its parents and its windowed children as needed.
+  // Creates the peers of this control, its parents and its windowed children as needed. Without
+  // a widget set, or for a control other than a form that has no parent, nothing is made.
   void HandleNeeded();
   void DestroyHandle();
 
@@ -251,9 +200,19 @@ class TWinControl : public TControl {
   void AlignControls();
 
  protected:
-  virtual TPeerKind PeerKind() const { return TPeerKind::Container; }
-  // Pushes the stored state to the freshly made peer.
+  // Makes the peer of this control's kind through the widget set's factory for it; a plain
+  // windowed control is a container. parent is the parent's peer, or nullptr without a parent
+  // (then only a form gets a peer; the others return nullptr).
+  virtual std::unique_ptr<TWinControlPeer> CreatePeer(TWidgetSet& widgetSet,
+                                                      TWinControlPeer* parent);
+  // Pushes the stored state to the freshly made peer, all but the visibility, which follows
+  // last. A kind with calls of its own adds them after the base's.
   virtual void InitializePeer();
+  // The peer as the kind that this class's CreatePeer makes.
+  template <class TPeer>
+  TPeer* KindPeer() const {
+    return static_cast<TPeer*>(FPeer.get());
+  }
   void TextChanged() override;
   void FontChanged() override;
   void ColorChanged() override;
@@ -261,7 +220,7 @@ class TWinControl : public TControl {
   void VisibleChanged() override;
   void EnabledChanged() override;
 
-  std::unique_ptr<TWindowPeer> FPeer;
+  std::unique_ptr<TWinControlPeer> FPeer;
 
  private:
   std::vector<TControl*> FControls;
@@ -284,7 +243,3 @@ class TGraphicControl : public TControl {
  private:
   std::unique_ptr<TCanvas> FCanvas;
 };
-
-// The backend in use. Set once at start-up by the application.
-TWidgetSet* WidgetSet();
-void SetWidgetSet(TWidgetSet* widgetSet);

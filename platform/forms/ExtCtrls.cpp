@@ -35,6 +35,15 @@ TPage::TPage(TComponent* owner) : TWinControl(owner) {
   SetAlign(alClient);
 }
 
+std::unique_ptr<TWinControlPeer> TPage::CreatePeer(TWidgetSet& widgetSet, TWinControlPeer* parent) {
+  if (!parent) return nullptr;
+  return widgetSet.CreateContainerPeer(*this, *parent);
+}
+
+void TPage::BringToFront() {
+  if (auto* peer = KindPeer<TContainerPeer>()) peer->BringToFront();
+}
+
 // --- TNotebook -----------------------------------------------------------------------------------
 
 const TClassInfo& TNotebook::StaticClassInfo() {
@@ -79,7 +88,7 @@ void TNotebook::SetPageIndex(int value) {
   TWinControl* focused = WidgetSet() ? WidgetSet()->FocusedControl() : nullptr;
   bool focusInside = focused && ContainsControl(focused);
   next->SetVisible(true);
-  if (next->Peer()) next->Peer()->BringToFront();
+  next->BringToFront();
   for (int i = 0; i < PageCount(); ++i) {
     if (Pages(i) != next) Pages(i)->SetVisible(false);
   }

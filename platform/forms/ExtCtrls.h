@@ -13,6 +13,12 @@ class TPage : public TWinControl {
 
  public:
   explicit TPage(TComponent* owner);
+
+  // Raises the page's window above its siblings, when it has one.
+  void BringToFront();
+
+ protected:
+  std::unique_ptr<TWinControlPeer> CreatePeer(TWidgetSet& widgetSet, TWinControlPeer* parent) final;
 };
 
 class TNotebook : public TWinControl {

@@ -73,7 +73,21 @@ void TCustomForm::Show() {
   FClosing = false;
   HandleNeeded();
   SetVisible(true);
-  if (Peer()) Peer()->BringToFront();
+  if (auto* peer = KindPeer<TFormPeer>()) peer->BringToFront();
+}
+
+std::unique_ptr<TWinControlPeer> TCustomForm::CreatePeer(TWidgetSet& widgetSet,
+                                                         TWinControlPeer* /*parent*/) {
+  return widgetSet.CreateFormPeer(*this);
+}
+
+void TCustomForm::InitializePeer() {
+  TWinControl::InitializePeer();
+  KindPeer<TFormPeer>()->SetCaption(Caption());
+}
+
+void TCustomForm::TextChanged() {
+  if (auto* peer = KindPeer<TFormPeer>()) peer->SetCaption(Caption());
 }
 
 void TCustomForm::Close() {

@@ -51,7 +51,10 @@ class TCustomForm : public TWinControl {
   void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) override;
 
  protected:
-  TPeerKind PeerKind() const override { return TPeerKind::Form; }
+  // A form is a top-level window of its own, with or without a parent.
+  std::unique_ptr<TWinControlPeer> CreatePeer(TWidgetSet& widgetSet, TWinControlPeer* parent) final;
+  void InitializePeer() override;
+  void TextChanged() override;
 
  private:
   TFormBorderStyle FBorderStyle = bsSizeable;

@@ -33,6 +33,21 @@ TButton::TButton(TComponent* owner) : TWinControl(owner) {
   SetTabStop(true);
 }
 
+std::unique_ptr<TWinControlPeer> TButton::CreatePeer(TWidgetSet& widgetSet,
+                                                     TWinControlPeer* parent) {
+  if (!parent) return nullptr;
+  return widgetSet.CreateButtonPeer(*this, *parent);
+}
+
+void TButton::InitializePeer() {
+  TWinControl::InitializePeer();
+  KindPeer<TButtonPeer>()->SetCaption(Caption());
+}
+
+void TButton::TextChanged() {
+  if (auto* peer = KindPeer<TButtonPeer>()) peer->SetCaption(Caption());
+}
+
 // --- TMemo ---------------------------------------------------------------------------------------
 
 const TClassInfo& TMemo::StaticClassInfo() {
@@ -77,10 +92,10 @@ void TMemo::LinesChanged() {
     FLines->OnChange = nullptr;
     FLines->Clear();
     FLines->OnChange = [this] { LinesChanged(); };
-    if (FPeer) FPeer->SetLines("");
+    if (auto* peer = KindPeer<TMemoPeer>()) peer->SetLines("");
     throw EInvalidOperation("Text exceeds memo capacity");
   }
-  if (FPeer) FPeer->SetLines(text);
+  if (auto* peer = KindPeer<TMemoPeer>()) peer->SetLines(text);
 }
 
 void TMemo::SetReadOnly(bool value) {
@@ -102,15 +117,21 @@ void TMemo::SetScrollBars(TScrollStyle value) {
 }
 
 void TMemo::PushOptions() {
-  if (!FPeer) return;
-  FPeer->SetMemoOptions(FReadOnly, FWordWrap, FScrollBars == ssVertical || FScrollBars == ssBoth,
-                        FScrollBars == ssHorizontal || FScrollBars == ssBoth);
+  auto* peer = KindPeer<TMemoPeer>();
+  if (!peer) return;
+  peer->SetMemoOptions(FReadOnly, FWordWrap, FScrollBars == ssVertical || FScrollBars == ssBoth,
+                       FScrollBars == ssHorizontal || FScrollBars == ssBoth);
+}
+
+std::unique_ptr<TWinControlPeer> TMemo::CreatePeer(TWidgetSet& widgetSet, TWinControlPeer* parent) {
+  if (!parent) return nullptr;
+  return widgetSet.CreateMemoPeer(*this, *parent);
 }
 
 void TMemo::InitializePeer() {
   TWinControl::InitializePeer();
   PushOptions();
-  FPeer->SetLines(PeerText(*FLines));
+  KindPeer<TMemoPeer>()->SetLines(PeerText(*FLines));
 }
 
 // --- TCustomLabel --------------------------------------------------------------------------------

@@ -13,7 +13,9 @@ class TButton : public TWinControl {
   explicit TButton(TComponent* owner);
 
  protected:
-  TPeerKind PeerKind() const override { return TPeerKind::Button; }
+  std::unique_ptr<TWinControlPeer> CreatePeer(TWidgetSet& widgetSet, TWinControlPeer* parent) final;
+  void InitializePeer() override;
+  void TextChanged() override;
 };
 
 enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
@@ -39,7 +41,7 @@ class TMemo : public TWinControl {
   void SetScrollBars(TScrollStyle value);
 
  protected:
-  TPeerKind PeerKind() const override { return TPeerKind::Memo; }
+  std::unique_ptr<TWinControlPeer> CreatePeer(TWidgetSet& widgetSet, TWinControlPeer* parent) final;
   void InitializePeer() override;
 
  private:

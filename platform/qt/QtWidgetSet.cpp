@@ -28,6 +28,7 @@
 #include "CursorImage.h"
 #include "Forms.h"
 #include "Menus.h"
+#include "StdCtrls.h"
 
 namespace {
 
@@ -248,6 +249,8 @@ class TLinkedWidget : public TBase {
  public:
   using TBase::TBase;
   TWinControl* Control = nullptr;
+  // The peer is going: forget the control and everything that points into it.
+  virtual void Unlink() { Control = nullptr; }
 
  protected:
   // The context menu of a windowed control: its PopupMenu or its nearest parent's, else what
@@ -268,24 +271,28 @@ class TLinkedWidget : public TBase {
 // Forms and containers: paint their windowless children and route the mouse to them.
 class TContainerWidget : public TLinkedWidget<QWidget> {
  public:
-  TContainerWidget(QWidget* parent, bool isForm) : TLinkedWidget<QWidget>(parent), FIsForm(isForm) {
+  explicit TContainerWidget(QWidget* parent) : TLinkedWidget<QWidget>(parent) {
     setMouseTracking(true);
   }
   uint32_t Background = 0xC0C0C0;
 
+  // A windowless child that is going away must not stay captured.
+  void Unlink() override {
+    TLinkedWidget<QWidget>::Unlink();
+    FCaptured = nullptr;
+  }
+
  protected:
+  // Called after each paint of the client area.
+  virtual void Painted() {}
+
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     painter.fillRect(rect(), ToQColor(Background));
     if (!Control) return;
     TQtCanvas canvas(painter);
     GuardedCall([&] { Control->PaintWindow(canvas); });
-    if (FIsForm && GQuitAfterFirstPaint && !FPainted) {
-      // Queued, so that the children of the form are painted in this same round first.
-      auto closeForm = [this] { close(); };
-      QMetaObject::invokeMethod(this, closeForm, Qt::QueuedConnection);
-    }
-    FPainted = true;
+    Painted();
   }
   void mousePressEvent(QMouseEvent* e) override {
     if (!Control) return;
@@ -343,22 +350,35 @@ class TContainerWidget : public TLinkedWidget<QWidget> {
                         p.y() - target->Top());
     });
   }
+
+ private:
+  TControl* FCaptured = nullptr;
+};
+
+// A form's window: a container that is a top-level window and closes its form.
+class TFormWidget : public TContainerWidget {
+ public:
+  TFormWidget() : TContainerWidget(nullptr) {}
+
+ protected:
+  void Painted() override {
+    if (GQuitAfterFirstPaint && !FPainted) {
+      // Queued, so that the children of the form are painted in this same round first.
+      auto closeForm = [this] { close(); };
+      QMetaObject::invokeMethod(this, closeForm, Qt::QueuedConnection);
+    }
+    FPainted = true;
+  }
   void closeEvent(QCloseEvent* e) override {
-    if (FIsForm && Control) {
+    if (Control) {
       auto* form = static_cast<TCustomForm*>(Control);
       if (!form->Closing()) GuardedCall([form] { form->Close(); });
     }
     e->accept();
   }
 
- public:
-  // A windowless child that is going away must not stay captured.
-  void Forget() { FCaptured = nullptr; }
-
  private:
-  bool FIsForm;
   bool FPainted = false;
-  TControl* FCaptured = nullptr;
 };
 
 class TButtonWidget : public TLinkedWidget<QPushButton> {
@@ -377,41 +397,46 @@ class TMemoWidget : public TLinkedWidget<QPlainTextEdit> {
   explicit TMemoWidget(QWidget* parent) : TLinkedWidget<QPlainTextEdit>(parent) {}
 };
 
-class TQtPeer : public TWindowPeer {
+// What every peer of this backend has: a widget, through which the factories find the native
+// parent of a new peer.
+class TQtWidgetHolder {
  public:
-  TQtPeer(QWidget* widget, TWinControl& control, TPeerKind kind) : FWidget(widget), FKind(kind) {
+  virtual QWidget* Widget() const = 0;
+
+ protected:
+  ~TQtWidgetHolder() = default;
+};
+
+QWidget* ParentWidget(TWinControlPeer& parent) {
+  return dynamic_cast<TQtWidgetHolder&>(parent).Widget();
+}
+
+// The calls that every kind makes the same way on its widget; the peer owns the widget.
+template <class TInterface, class TWidget>
+class TQtPeer : public TInterface, public TQtWidgetHolder {
+ public:
+  TQtPeer(TWidget* widget, TWinControl& control, Qt::FocusPolicy focus) : FWidget(widget) {
+    widget->setFocusPolicy(focus);
+    widget->setObjectName(ToQString(control.Name()));
     widget->setProperty(ControlProperty, QVariant::fromValue(static_cast<void*>(&control)));
-    SetLink(&control);
+    widget->Control = &control;
   }
   ~TQtPeer() override {
-    SetLink(nullptr);
-    if (FWidget) {
-      FWidget->setProperty(ControlProperty, QVariant());
-      delete FWidget.data();
-    }
-  }
-
-  void SetBounds(const TRect& b) override {
     if (!FWidget) return;
-    if (FKind == TPeerKind::Form) {
-      FWidget->move(b.Left, b.Top);
-      FWidget->setFixedSize(b.Width(), b.Height());
-    } else {
-      FWidget->setGeometry(b.Left, b.Top, b.Width(), b.Height());
-    }
+    FWidget->Unlink();
+    FWidget->setProperty(ControlProperty, QVariant());
+    delete FWidget.data();
   }
+  TQtPeer(const TQtPeer&) = delete;
+  TQtPeer& operator=(const TQtPeer&) = delete;
+
+  QWidget* Widget() const override { return FWidget.data(); }
+
   void SetVisible(bool visible) override {
     if (FWidget) FWidget->setVisible(visible);
   }
   void SetEnabled(bool enabled) override {
     if (FWidget) FWidget->setEnabled(enabled);
-  }
-  void SetText(const std::string& text) override {
-    if (!FWidget) return;
-    if (FKind == TPeerKind::Form)
-      FWidget->setWindowTitle(ToQString(text));
-    else if (auto* button = dynamic_cast<QPushButton*>(FWidget.data()))
-      button->setText(ToQString(text));
   }
   void SetFont(const TFont& font) override {
     if (!FWidget) return;
@@ -423,17 +448,6 @@ class TQtPeer : public TWindowPeer {
     palette.setColor(QPalette::ButtonText, ToQColor(ColorToRGB(font.Color())));
     palette.setColor(QPalette::Text, ToQColor(ColorToRGB(font.Color())));
     FWidget->setPalette(palette);
-  }
-  void SetColor(uint32_t rgb) override {
-    if (!FWidget) return;
-    if (auto* container = dynamic_cast<TContainerWidget*>(FWidget.data())) {
-      container->Background = rgb;
-      container->update();
-    } else if (FKind == TPeerKind::Memo) {
-      QPalette palette = FWidget->palette();
-      palette.setColor(QPalette::Base, ToQColor(rgb));
-      FWidget->setPalette(palette);
-    }
   }
   void SetCursor(TCursor cursor) override {
     if (!FWidget) return;
@@ -449,47 +463,95 @@ class TQtPeer : public TWindowPeer {
   void Invalidate() override {
     if (FWidget) FWidget->update();
   }
-  void BringToFront() override {
+
+ protected:
+  // Children of another widget are placed in its client area.
+  void PlaceChild(const TRect& b) {
+    if (FWidget) FWidget->setGeometry(b.Left, b.Top, b.Width(), b.Height());
+  }
+
+  QPointer<TWidget> FWidget;
+};
+
+class TQtFormPeer : public TQtPeer<TFormPeer, TFormWidget> {
+ public:
+  TQtFormPeer(TFormWidget* widget, TCustomForm& form)
+      : TQtPeer<TFormPeer, TFormWidget>(widget, form, Qt::NoFocus) {}
+
+  void SetBounds(const TRect& b) override {
     if (!FWidget) return;
-    // A window is brought forward by activating it; raising is for widgets among siblings.
-    if (FKind == TPeerKind::Form)
-      FWidget->activateWindow();
-    else
-      FWidget->raise();
+    FWidget->move(b.Left, b.Top);
+    FWidget->setFixedSize(b.Width(), b.Height());
+  }
+  void SetColor(uint32_t rgb) override {
+    if (!FWidget) return;
+    FWidget->Background = rgb;
+    FWidget->update();
+  }
+  void SetCaption(const std::string& caption) override {
+    if (FWidget) FWidget->setWindowTitle(ToQString(caption));
+  }
+  // A window is brought forward by activating it; raising is for widgets among siblings.
+  void BringToFront() override {
+    if (FWidget) FWidget->activateWindow();
+  }
+};
+
+class TQtContainerPeer : public TQtPeer<TContainerPeer, TContainerWidget> {
+ public:
+  TQtContainerPeer(TContainerWidget* widget, TWinControl& control)
+      : TQtPeer<TContainerPeer, TContainerWidget>(widget, control, Qt::NoFocus) {}
+
+  void SetBounds(const TRect& b) override { PlaceChild(b); }
+  void SetColor(uint32_t rgb) override {
+    if (!FWidget) return;
+    FWidget->Background = rgb;
+    FWidget->update();
+  }
+  void BringToFront() override {
+    if (FWidget) FWidget->raise();
+  }
+};
+
+class TQtButtonPeer : public TQtPeer<TButtonPeer, TButtonWidget> {
+ public:
+  TQtButtonPeer(TButtonWidget* widget, TButton& button)
+      : TQtPeer<TButtonPeer, TButtonWidget>(widget, button, Qt::StrongFocus) {}
+
+  void SetBounds(const TRect& b) override { PlaceChild(b); }
+  // The button face keeps the palette's colour.
+  void SetColor(uint32_t /*rgb*/) override {}
+  void SetCaption(const std::string& caption) override {
+    if (FWidget) FWidget->setText(ToQString(caption));
+  }
+};
+
+class TQtMemoPeer : public TQtPeer<TMemoPeer, TMemoWidget> {
+ public:
+  TQtMemoPeer(TMemoWidget* widget, TMemo& memo)
+      : TQtPeer<TMemoPeer, TMemoWidget>(widget, memo, Qt::StrongFocus) {}
+
+  void SetBounds(const TRect& b) override { PlaceChild(b); }
+  void SetColor(uint32_t rgb) override {
+    if (!FWidget) return;
+    QPalette palette = FWidget->palette();
+    palette.setColor(QPalette::Base, ToQColor(rgb));
+    FWidget->setPalette(palette);
   }
   void SetLines(const std::string& text) override {
-    if (auto* memo = dynamic_cast<QPlainTextEdit*>(FWidget.data()))
-      memo->setPlainText(ToQString(text));
+    if (FWidget) FWidget->setPlainText(ToQString(text));
   }
   void SetMemoOptions(bool readOnly, bool wordWrap, bool vertical, bool horizontal) override {
-    auto* memo = dynamic_cast<QPlainTextEdit*>(FWidget.data());
-    if (!memo) return;
-    memo->setReadOnly(readOnly);
-    if (readOnly) {
-      memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    }
-    memo->setLineWrapMode(wordWrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
-    memo->setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-    memo->setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-  }
-
-  QWidget* Widget() const { return FWidget.data(); }
-
- private:
-  void SetLink(TWinControl* control) {
     if (!FWidget) return;
-    if (auto* w = dynamic_cast<TContainerWidget*>(FWidget.data())) {
-      w->Control = control;
-      if (!control) w->Forget();
-    } else if (auto* b = dynamic_cast<TButtonWidget*>(FWidget.data())) {
-      b->Control = control;
-    } else if (auto* m = dynamic_cast<TMemoWidget*>(FWidget.data())) {
-      m->Control = control;
+    TMemoWidget& memo = *FWidget;
+    memo.setReadOnly(readOnly);
+    if (readOnly) {
+      memo.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     }
+    memo.setLineWrapMode(wordWrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+    memo.setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    memo.setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
   }
-
-  QPointer<QWidget> FWidget;
-  TPeerKind FKind;
 };
 
 QPalette ClassicPalette() {
@@ -551,35 +613,27 @@ TQtWidgetSet::~TQtWidgetSet() {
   if (WidgetSet() == this) SetWidgetSet(nullptr);
 }
 
-std::unique_ptr<TWindowPeer> TQtWidgetSet::CreatePeer(TWinControl& control, TPeerKind kind,
-                                                      TWindowPeer* parent) {
-  QWidget* parentWidget = parent ? static_cast<TQtPeer*>(parent)->Widget() : nullptr;
-  QWidget* widget = nullptr;
-  switch (kind) {
-    case TPeerKind::Form: {
-      auto* form = new TContainerWidget(nullptr, true);
-      if (static_cast<TCustomForm&>(control).BorderStyle() == bsDialog) {
-        form->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint |
-                             Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                             Qt::WindowCloseButtonHint);
-      }
-      widget = form;
-      break;
-    }
-    case TPeerKind::Container:
-      widget = new TContainerWidget(parentWidget, false);
-      break;
-    case TPeerKind::Button:
-      widget = new TButtonWidget(parentWidget);
-      break;
-    case TPeerKind::Memo:
-      widget = new TMemoWidget(parentWidget);
-      break;
+std::unique_ptr<TFormPeer> TQtWidgetSet::CreateFormPeer(TCustomForm& form) {
+  auto* widget = new TFormWidget();
+  if (form.BorderStyle() == bsDialog) {
+    widget->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   }
-  widget->setFocusPolicy(kind == TPeerKind::Button || kind == TPeerKind::Memo ? Qt::StrongFocus
-                                                                              : Qt::NoFocus);
-  widget->setObjectName(ToQString(control.Name()));
-  return std::make_unique<TQtPeer>(widget, control, kind);
+  return std::make_unique<TQtFormPeer>(widget, form);
+}
+
+std::unique_ptr<TContainerPeer> TQtWidgetSet::CreateContainerPeer(TWinControl& control,
+                                                                  TWinControlPeer& parent) {
+  return std::make_unique<TQtContainerPeer>(new TContainerWidget(ParentWidget(parent)), control);
+}
+
+std::unique_ptr<TButtonPeer> TQtWidgetSet::CreateButtonPeer(TButton& button,
+                                                            TWinControlPeer& parent) {
+  return std::make_unique<TQtButtonPeer>(new TButtonWidget(ParentWidget(parent)), button);
+}
+
+std::unique_ptr<TMemoPeer> TQtWidgetSet::CreateMemoPeer(TMemo& memo, TWinControlPeer& parent) {
+  return std::make_unique<TQtMemoPeer>(new TMemoWidget(ParentWidget(parent)), memo);
 }
 
 void TQtWidgetSet::Run() {

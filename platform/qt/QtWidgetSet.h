@@ -24,8 +24,13 @@ class TQtWidgetSet : public TWidgetSet {
   TQtWidgetSet(const TQtWidgetSet&) = delete;
   TQtWidgetSet& operator=(const TQtWidgetSet&) = delete;
 
-  std::unique_ptr<TWindowPeer> CreatePeer(TWinControl& control, TPeerKind kind,
-                                          TWindowPeer* parent) override;
+  // A form is a top-level widget (a dialog window for bsDialog), containers are plain widgets
+  // that paint their windowless children, buttons are push buttons, memos plain-text editors.
+  std::unique_ptr<TFormPeer> CreateFormPeer(TCustomForm& form) override;
+  std::unique_ptr<TContainerPeer> CreateContainerPeer(TWinControl& control,
+                                                      TWinControlPeer& parent) override;
+  std::unique_ptr<TButtonPeer> CreateButtonPeer(TButton& button, TWinControlPeer& parent) override;
+  std::unique_ptr<TMemoPeer> CreateMemoPeer(TMemo& memo, TWinControlPeer& parent) override;
   void Run() override;
   void Quit() override;
   void ProcessMessages() override;
