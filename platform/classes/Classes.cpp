@@ -748,14 +748,15 @@ void TReader::ReadPropValue(TPersistent& instance, const TPropInfo& prop) {
     case TPropKind::Method: {
       if (NextValue() == TValueType::vaNil) {
         ReadValue();
-        prop.SetMethod(instance, TNotifyEvent());
+        prop.SetMethod(instance, TMethod());
         break;
       }
       if (NextValue() != TValueType::vaIdent) PropValueError();
       std::string name = ReadIdent();
       const TMethodInfo* method = FRoot ? FRoot->ClassInfo().FindMethod(name) : nullptr;
-      if (!method) PropValueError();
-      prop.SetMethod(instance, TNotifyEvent(FRoot, method));
+      // A method of other parameters than the event passes would be called with the wrong ones.
+      if (!method || method->Signature != prop.MethodSignature) PropValueError();
+      prop.SetMethod(instance, TMethod{FRoot, method});
       break;
     }
     case TPropKind::Component: {
@@ -986,10 +987,10 @@ void TWriter::WriteProperty(TPersistent& instance, const TPropInfo& prop) {
       break;
     }
     case TPropKind::Method: {
-      TNotifyEvent value = prop.GetMethod(instance);
-      if (!value) return;
+      const TMethod value = prop.GetMethod(instance);
+      if (!value.Method) return;
       WritePropName(prop.Name);
-      WriteIdent(value.Method()->Name);
+      WriteIdent(value.Method->Name);
       break;
     }
     case TPropKind::Component: {

@@ -45,30 +45,75 @@ inline constexpr const char* SFieldClassMismatch =
 
 // --- Published methods and events ----------------------------------------------------------------
 
-// A published method: its name and a trampoline that calls it on an object of its class.
+// The parameters of a published method after its sender. One object per parameter list, told
+// apart by its address: an event binds only a method of its own list.
+struct TMethodSignature {
+  // Not constant, so that no two lists can share one address.
+  char Tag = 0;
+};
+template <class... Args>
+inline TMethodSignature MethodSignature;
+
+// A published method: its name, its parameters after the sender, and a trampoline that calls it
+// on an object of its class. The trampoline's type is erased; only an event of the same
+// signature casts it back (to void (*)(TObject* self, TObject* sender, Args...)).
 struct TMethodInfo {
   const char* Name;
-  void (*Invoke)(TObject* self, TObject* sender);
+  const TMethodSignature* Signature;
+  void (*Invoke)();
 };
 
-// An event handler: a published method bound to the object it runs on. Empty by default.
-class TNotifyEvent {
+// An event's binding without its parameter types, as the form reader and writer handle it.
+struct TMethod {
+  TObject* Data = nullptr;
+  const TMethodInfo* Method = nullptr;
+};
+
+// An event handler: a published method, taking the sender and Args, bound to the object it runs
+// on. Empty by default; calling an empty one does nothing.
+template <class... Args>
+class TMethodEvent {
  public:
-  TNotifyEvent() = default;
-  TNotifyEvent(TObject* data, const TMethodInfo* method) : FData(data), FMethod(method) {}
+  TMethodEvent() = default;
+  // Raises EInvalidOperation when the method takes other parameters than the event passes.
+  TMethodEvent(TObject* data, const TMethodInfo* method) : FData(data), FMethod(method) {
+    if (!Fits(method)) {
+      throw EInvalidOperation(std::string("Method ") + method->Name +
+                              " does not take the parameters of the event");
+    }
+  }
+  // Whether the event can call method (nullptr fits: it empties the event).
+  static bool Fits(const TMethodInfo* method) {
+    return !method || method->Signature == &MethodSignature<Args...>;
+  }
 
   explicit operator bool() const { return FMethod != nullptr; }
-  void operator()(TObject* sender) const {
-    if (FMethod) FMethod->Invoke(FData, sender);
+  void operator()(TObject* sender, Args... args) const {
+    if (FMethod) {
+      reinterpret_cast<void (*)(TObject*, TObject*, Args...)>(FMethod->Invoke)(FData, sender,
+                                                                               args...);
+    }
   }
   TObject* Data() const { return FData; }
   const TMethodInfo* Method() const { return FMethod; }
-  bool operator==(const TNotifyEvent&) const = default;
+  bool operator==(const TMethodEvent&) const = default;
 
  private:
   TObject* FData = nullptr;
   const TMethodInfo* FMethod = nullptr;
 };
+
+// The event that passes only its sender (a click).
+using TNotifyEvent = TMethodEvent<>;
+
+// The record of the published method Method (see TAVRIX_METHOD).
+template <auto Method, class TRoot, class... Args>
+TMethodInfo MakeMethodInfo(const char* name, void (TRoot::*)(TObject*, Args...)) {
+  void (*invoke)(TObject*, TObject*, Args...) = [](TObject* self, TObject* sender, Args... args) {
+    (static_cast<TRoot*>(self)->*Method)(sender, args...);
+  };
+  return TMethodInfo{name, &MethodSignature<Args...>, reinterpret_cast<void (*)()>(invoke)};
+}
 
 // --- Published properties
 // -------------------------------------------------------------------------
@@ -101,8 +146,10 @@ struct TPropInfo {
   std::function<long double(const TPersistent&)> GetFloat;
   std::function<void(TPersistent&, long double)> SetFloat;
   std::function<TPersistent*(TPersistent&)> GetObject;
-  std::function<TNotifyEvent(const TPersistent&)> GetMethod;
-  std::function<void(TPersistent&, const TNotifyEvent&)> SetMethod;
+  // Events: the parameters their methods must take, and the binding.
+  const TMethodSignature* MethodSignature = nullptr;
+  std::function<TMethod(const TPersistent&)> GetMethod;
+  std::function<void(TPersistent&, const TMethod&)> SetMethod;
   std::function<TComponent*(const TPersistent&)> GetComponent;
   std::function<void(TPersistent&, TComponent*)> SetComponent;
   std::span<const TIdentMapEntry> Idents;
@@ -238,13 +285,19 @@ TPropInfo ClassProp(const char* name, V* (T::*get)() const) {
   return p;
 }
 
-template <class T>
-TPropInfo EventProp(const char* name, TNotifyEvent T::*field) {
+template <class T, class... Args>
+TPropInfo EventProp(const char* name, TMethodEvent<Args...> T::*field) {
   TPropInfo p;
   p.Name = name;
   p.Kind = TPropKind::Method;
-  p.GetMethod = [field](const TPersistent& o) { return static_cast<const T&>(o).*field; };
-  p.SetMethod = [field](TPersistent& o, const TNotifyEvent& v) { static_cast<T&>(o).*field = v; };
+  p.MethodSignature = &MethodSignature<Args...>;
+  p.GetMethod = [field](const TPersistent& o) {
+    const TMethodEvent<Args...>& event = static_cast<const T&>(o).*field;
+    return TMethod{event.Data(), event.Method()};
+  };
+  p.SetMethod = [field](TPersistent& o, const TMethod& v) {
+    static_cast<T&>(o).*field = TMethodEvent<Args...>(v.Data, v.Method);
+  };
   return p;
 }
 
@@ -277,11 +330,9 @@ TPropInfo ComponentProp(const char* name, V* (T::*get)() const, void (T::*set)(A
         } \
   }
 
-// A published method `Method(TObject* sender)` of class `TRoot`.
-#define TAVRIX_METHOD(TRoot, Method)                                                             \
-  TMethodInfo {                                                                                  \
-#Method, [](TObject * self, TObject * sender) { static_cast<TRoot*>(self)->Method(sender); } \
-  }
+// A published method `Method(TObject* sender, ...)` of class `TRoot`: a TMethodInfo that events
+// with the same parameters after the sender can bind.
+#define TAVRIX_METHOD(TRoot, Method) MakeMethodInfo<&TRoot::Method>(#Method, &TRoot::Method)
 
 // --- TPersistent ---------------------------------------------------------------------------------
 
