@@ -73,10 +73,10 @@ void TUrlLabel::MouseDown(TMouseButton button, TShiftState shift, int32_t x, int
 }
 
 void TUrlLabel::MouseUp(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
-  // The base release clicks first when the release lies inside the label, so the caption is
-  // still in ActiveColor while the shell is asked; then the colour comes back.
-  TLabel::MouseUp(button, shift, x, y);
+  // A release inside the label has clicked already, so the caption was still in ActiveColor
+  // while the shell was asked; now the colour comes back.
   if (button == mbLeft) Font().SetColor(FFontColor);
+  TLabel::MouseUp(button, shift, x, y);
 }
 
 void TUrlLabel::CopyItemClick(TObject* /*sender*/) { Clipboard().SetAsText(Caption()); }

@@ -36,8 +36,9 @@ class TUrlLabel : public TLabel {
   // Fires OnClick, then asks the shell to open the target: URL when it is not blank, else the
   // caption; nothing when both are blank. Blank means nothing but characters 0x00 .. 0x20.
   void Click() override;
-  // A left press remembers the font colour and shows ActiveColor; the left release gives the
-  // remembered colour back, after the click that a release inside the label brings.
+  // A left press (the second one of a double click too) remembers the font colour and shows
+  // ActiveColor; the left release gives the remembered colour back, after the click that a
+  // release inside the label brings. Both then fire their events through the base.
   void MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y) override;
   void MouseUp(TMouseButton button, TShiftState shift, int32_t x, int32_t y) override;
 

@@ -187,13 +187,37 @@ void TControl::Invalidate() {
 
 void TControl::Click() { OnClick(this); }
 
-void TControl::MouseDown(TMouseButton, TShiftState, int32_t, int32_t) {}
+void TControl::DblClick() { OnDblClick(this); }
 
-void TControl::MouseUp(TMouseButton button, TShiftState, int32_t x, int32_t y) {
-  if (button == mbLeft && x >= 0 && y >= 0 && x < FWidth && y < FHeight) Click();
+void TControl::MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
+  OnMouseDown(this, button, shift, x, y);
 }
 
-void TControl::MouseMove(TShiftState, int32_t, int32_t) {}
+void TControl::MouseUp(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
+  OnMouseUp(this, button, shift, x, y);
+}
+
+void TControl::MouseMove(TShiftState shift, int32_t x, int32_t y) {
+  OnMouseMove(this, shift, x, y);
+}
+
+void TControl::MousePressed(TMouseButton button, TShiftState shift, int32_t x, int32_t y,
+                            bool doubleClick) {
+  if (button == mbLeft) FClickArmed = !doubleClick;
+  if (doubleClick) {
+    if (button == mbLeft) DblClick();
+    shift |= ssDouble;
+  }
+  MouseDown(button, shift, x, y);
+}
+
+void TControl::MouseReleased(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
+  if (button == mbLeft && FClickArmed) {
+    FClickArmed = false;
+    if (x >= 0 && y >= 0 && x < FWidth && y < FHeight) Click();
+  }
+  MouseUp(button, shift, x, y);
+}
 
 void TControl::SetPopupMenu(TPopupMenu* value) {
   if (value == FPopupMenu) return;

@@ -36,7 +36,21 @@ inline constexpr TCursor crHandPoint = -21;
 std::span<const TIdentMapEntry> CursorIdents();
 
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
+// The keys and mouse buttons held during a mouse event, one bit each; ssDouble marks the second
+// press of a double click.
 using TShiftState = uint8_t;
+inline constexpr TShiftState ssShift = 0x01;
+inline constexpr TShiftState ssAlt = 0x02;
+inline constexpr TShiftState ssCtrl = 0x04;
+inline constexpr TShiftState ssLeft = 0x08;
+inline constexpr TShiftState ssRight = 0x10;
+inline constexpr TShiftState ssMiddle = 0x20;
+inline constexpr TShiftState ssDouble = 0x40;
+
+// OnMouseDown and OnMouseUp: sender, button, shift state and the point in the sender's client
+// coordinates. OnMouseMove: the same without the button.
+using TMouseEvent = TMethodEvent<TMouseButton, TShiftState, int32_t, int32_t>;
+using TMouseMoveEvent = TMethodEvent<TShiftState, int32_t, int32_t>;
 
 // Runs a call from the toolkit into our code: an exception of ours never travels through the
 // toolkit's frames, it is handed to the application, which reports it and carries on.
@@ -93,16 +107,45 @@ class TControl : public TComponent {
   void SetPopupMenu(TPopupMenu* value);
 
   TNotifyEvent OnClick;
+  TNotifyEvent OnDblClick;
+  TMouseEvent OnMouseDown;
+  TMouseEvent OnMouseUp;
+  TMouseMoveEvent OnMouseMove;
 
   // Whether the control and all its parents are visible.
   bool Showing() const;
   virtual void Invalidate();
+  // The notifications of the mouse, each firing its event: Click OnClick, DblClick OnDblClick,
+  // MouseDown OnMouseDown and so on. Descendants that replace one call the base to keep the
+  // event. Positions are in the control's client coordinates.
   virtual void Click();
-
-  // From the backend (through GuardedCall), in the control's client coordinates.
+  virtual void DblClick();
   virtual void MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y);
   virtual void MouseUp(TMouseButton button, TShiftState shift, int32_t x, int32_t y);
+  // From the backend (through GuardedCall) when the pointer moves over the control, or anywhere
+  // while a button pressed on it is held.
   virtual void MouseMove(TShiftState shift, int32_t x, int32_t y);
+
+  // From the backend (through GuardedCall): a mouse button went down or up on this control.
+  // These turn the system's presses and releases into the notifications above, in the
+  // platform's order.
+  //
+  // The double-click rule. doubleClick is the backend's, which knows the system's double-click
+  // time and distance: a press is the second press of a double click when the same button was
+  // pressed on the same window within that time and distance of the previous press, and that
+  // previous press was not itself the second press of one (a triple click is a double click and
+  // then a single press). Whatever the toolkit reports, the backend passes on just this.
+  //
+  // What follows from it, here and nowhere else:
+  //   - a single press: MouseDown(button, shift). A left press arms a click.
+  //   - the second press of a double click: for the left button DblClick first; then
+  //     MouseDown(button, shift + ssDouble). It arms no click.
+  //   - a release: for the left button, when a click is armed, disarm it and Click if (x, y) lies
+  //     inside the control; then MouseUp(button, shift).
+  // So a double click with the left button is: MouseDown, Click, MouseUp, DblClick,
+  // MouseDown (ssDouble), MouseUp; its second press is no click.
+  void MousePressed(TMouseButton button, TShiftState shift, int32_t x, int32_t y, bool doubleClick);
+  void MouseReleased(TMouseButton button, TShiftState shift, int32_t x, int32_t y);
   // From the backend after a right-button release over the control, at that screen point:
   // shows the PopupMenu of this control, or else of the nearest parent that has one, with this
   // control as its PopupComponent. False when none has one.
@@ -148,6 +191,8 @@ class TControl : public TComponent {
   TCursor FCursor = crDefault;
   std::string FHint;
   TPopupMenu* FPopupMenu = nullptr;
+  // A left press armed a click that its release may give.
+  bool FClickArmed = false;
 };
 
 // A control with a native window of its own, which contains other controls.

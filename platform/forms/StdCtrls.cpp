@@ -149,7 +149,12 @@ const TClassInfo& TCustomLabel::StaticClassInfo() {
            .WithDefault(1),
        BoolProp("Transparent", &TCustomLabel::Transparent, &TCustomLabel::SetTransparent)
            .WithDefault(0),
-       BoolProp("WordWrap", &TCustomLabel::WordWrap, &TCustomLabel::SetWordWrap).WithDefault(0)},
+       BoolProp("WordWrap", &TCustomLabel::WordWrap, &TCustomLabel::SetWordWrap).WithDefault(0),
+       // The mouse events that labels publish beside the OnClick of every control.
+       EventProp("OnDblClick", &TCustomLabel::OnDblClick),
+       EventProp("OnMouseDown", &TCustomLabel::OnMouseDown),
+       EventProp("OnMouseMove", &TCustomLabel::OnMouseMove),
+       EventProp("OnMouseUp", &TCustomLabel::OnMouseUp)},
       {},
       {}};
   return info;

@@ -48,16 +48,22 @@
 //   so that no exception of ours travels through the toolkit's frames. The calls are:
 //   - forms and containers, on every paint: fill the client area with the last SetColor colour,
 //     then TWinControl::PaintWindow with a canvas whose origin is the client area's top-left;
-//   - forms and containers, on a mouse press, release or move over their client area: find the
-//     windowless child with TWinControl::ControlAtPos; a press captures that child until the
-//     release, which goes to it wherever the pointer is; the calls are TControl::MouseDown,
-//     MouseUp and MouseMove. The shape of the mouse pointer is the Cursor of the child under
-//     it, else that of the container (crDefault: the toolkit's default arrow; positive numbers:
-//     the shape that the screen's cursor table holds for them, see CursorImage.h);
-//   - a right-button release: TControl::ContextPopup at the screen point, on the windowless child
-//     under the point, else on the container; a windowed control's native context-menu request
-//     likewise, falling back to the toolkit's own menu (a text box's) when it returns false;
-//   - a button's native click (mouse, Enter or Space): TControl::Click;
+//   - forms and containers, on a mouse press, release or move over their client area: the target
+//     is the windowless child under the point (TWinControl::ControlAtPos), else the form or
+//     container itself. A press captures its target until the release, which goes to it
+//     wherever the pointer is; moves go to the captured target, else to the one under the
+//     pointer. The calls are TControl::MousePressed (with the double-click flag, whose rule
+//     Controls.h states), MouseReleased and MouseMove. The shape of the mouse pointer is the
+//     Cursor of the child under it, else that of the container (crDefault: the toolkit's
+//     default arrow; positive numbers: the shape that the screen's cursor table holds for them,
+//     see CursorImage.h). A captured child that its parent no longer holds is forgotten, and
+//     nothing is used after a call that the call may have freed;
+//   - after a right-button release: TControl::ContextPopup at the screen point, on the windowless
+//     child under the point (looked up again), else on the container when the press was on the
+//     container itself; a windowed control's native context-menu request likewise, falling back
+//     to the toolkit's own menu (a text box's) when it returns false;
+//   - a button's native click (mouse, Enter or Space): TControl::Click. Buttons and memos keep
+//     the toolkit's own mouse handling otherwise;
 //   - the user closing a form's window (the close box): TCustomForm::Close, unless the form is
 //     already Closing;
 //   - a chosen popup-menu item: TMenuItem::Click.

@@ -77,14 +77,26 @@ TMouseButton ToMouseButton(Qt::MouseButton b) {
   }
 }
 
+// The shift-state bit of each modifier key and each held button.
+const struct {
+  Qt::KeyboardModifier Key;
+  TShiftState Bit;
+} ModifierBits[] = {
+    {Qt::ShiftModifier, ssShift}, {Qt::AltModifier, ssAlt}, {Qt::ControlModifier, ssCtrl}};
+const struct {
+  Qt::MouseButton Button;
+  TShiftState Bit;
+} ButtonBits[] = {
+    {Qt::LeftButton, ssLeft}, {Qt::RightButton, ssRight}, {Qt::MiddleButton, ssMiddle}};
+
 TShiftState ToShift(Qt::KeyboardModifiers m, Qt::MouseButtons buttons) {
   TShiftState s = 0;
-  if (m & Qt::ShiftModifier) s |= 0x01;
-  if (m & Qt::AltModifier) s |= 0x02;
-  if (m & Qt::ControlModifier) s |= 0x04;
-  if (buttons & Qt::LeftButton) s |= 0x08;
-  if (buttons & Qt::RightButton) s |= 0x10;
-  if (buttons & Qt::MiddleButton) s |= 0x20;
+  for (const auto& entry : ModifierBits) {
+    if (m & entry.Key) s |= entry.Bit;
+  }
+  for (const auto& entry : ButtonBits) {
+    if (buttons & entry.Button) s |= entry.Bit;
+  }
   return s;
 }
 
@@ -294,64 +306,83 @@ class TContainerWidget : public TLinkedWidget<QWidget> {
     GuardedCall([&] { Control->PaintWindow(canvas); });
     Painted();
   }
-  void mousePressEvent(QMouseEvent* e) override {
-    if (!Control) return;
-    QPoint p = e->position().toPoint();
-    FCaptured = Control->ControlAtPos(p.x(), p.y());
-    if (!FCaptured) return;
-    TControl* target = FCaptured;
-    GuardedCall([&] {
-      target->MouseDown(ToMouseButton(e->button()), ToShift(e->modifiers(), e->buttons()),
-                        p.x() - target->Left(), p.y() - target->Top());
-    });
-  }
+  // Qt reports the second press of a double click (by the system's double-click time and
+  // distance, the third press being a single one again) as a double-click event instead of a
+  // press, which is just what MousePressed asks for.
+  void mousePressEvent(QMouseEvent* e) override { Press(e, false); }
+  void mouseDoubleClickEvent(QMouseEvent* e) override { Press(e, true); }
   void mouseReleaseEvent(QMouseEvent* e) override {
     if (!Control) return;
-    QPoint p = e->position().toPoint();
-    TControl* target = FCaptured ? FCaptured : Control->ControlAtPos(p.x(), p.y());
+    const QPoint p = e->position().toPoint();
+    TControl* target = Captured();
     FCaptured = nullptr;
-    const QPoint global = mapToGlobal(p);
-    if (!target) {
-      // A right-button release on the container itself brings up its own context menu.
-      if (e->button() == Qt::RightButton && rect().contains(p)) {
-        TWinControl* control = Control;
-        GuardedCall([&] { control->ContextPopup(global.x(), global.y()); });
-      }
-      return;
-    }
-    const int x = p.x() - target->Left();
-    const int y = p.y() - target->Top();
+    if (!target) target = TargetAt(p);
+    const QPoint at = ClientPoint(target, p);
+    const bool onSelf = target == Control;
+    // A handler may free the target, the container or the whole form: nothing of them is used
+    // after a call unless it is still there.
+    QPointer<TContainerWidget> self(this);
     GuardedCall([&] {
-      target->MouseUp(ToMouseButton(e->button()), ToShift(e->modifiers(), e->buttons()), x, y);
+      target->MouseReleased(ToMouseButton(e->button()), ToShift(e->modifiers(), e->buttons()),
+                            at.x(), at.y());
     });
-    // The release may have destroyed the target (a handler that frees its control): popping up
-    // goes through the control under the point afresh, never through the old pointer.
-    if (e->button() != Qt::RightButton || !Control) return;
-    if (TControl* over = Control->ControlAtPos(p.x(), p.y())) {
-      GuardedCall([&] { over->ContextPopup(global.x(), global.y()); });
-    }
+    if (e->button() != Qt::RightButton || !self || !Control) return;
+    // The context menu of the windowless child under the point, found afresh, or the
+    // container's own for a press and release on the container itself.
+    const QPoint global = mapToGlobal(p);
+    TControl* over = Control->ControlAtPos(p.x(), p.y());
+    if (!over && onSelf && rect().contains(p)) over = Control;
+    if (over) GuardedCall([&] { over->ContextPopup(global.x(), global.y()); });
   }
   // Windowless children and the container itself bring up their menus at the right-button
   // release (above); the toolkit's own context-menu event is not passed on to the parents.
   void contextMenuEvent(QContextMenuEvent* e) override { e->accept(); }
   void mouseMoveEvent(QMouseEvent* e) override {
     if (!Control) return;
-    QPoint p = e->position().toPoint();
+    const QPoint p = e->position().toPoint();
     TControl* hover = Control->ControlAtPos(p.x(), p.y());
     TCursor cursor = hover ? hover->Cursor() : Control->Cursor();
     if (cursor == crDefault)
       unsetCursor();
     else
       setCursor(ToQCursor(cursor));
-    TControl* target = FCaptured ? FCaptured : hover;
-    if (!target) return;
-    GuardedCall([&] {
-      target->MouseMove(ToShift(e->modifiers(), e->buttons()), p.x() - target->Left(),
-                        p.y() - target->Top());
-    });
+    TControl* target = Captured();
+    if (!target) target = hover ? hover : Control;
+    const QPoint at = ClientPoint(target, p);
+    GuardedCall([&] { target->MouseMove(ToShift(e->modifiers(), e->buttons()), at.x(), at.y()); });
   }
 
  private:
+  void Press(QMouseEvent* e, bool doubleClick) {
+    if (!Control) return;
+    const QPoint p = e->position().toPoint();
+    TControl* target = TargetAt(p);
+    FCaptured = target;
+    const QPoint at = ClientPoint(target, p);
+    GuardedCall([&] {
+      target->MousePressed(ToMouseButton(e->button()), ToShift(e->modifiers(), e->buttons()),
+                           at.x(), at.y(), doubleClick);
+    });
+  }
+  // The windowless child under a point, else the container itself.
+  TControl* TargetAt(const QPoint& p) const {
+    TControl* child = Control->ControlAtPos(p.x(), p.y());
+    return child ? child : Control;
+  }
+  // The control that the last press captured, while it is still this container or one of its
+  // children (a handler may have freed it since).
+  TControl* Captured() const {
+    if (!FCaptured || FCaptured == Control) return FCaptured;
+    for (int i = 0; i < Control->ControlCount(); ++i) {
+      if (Control->Controls(i) == FCaptured) return FCaptured;
+    }
+    return nullptr;
+  }
+  // A point of this widget in the client coordinates of target, the container or a child.
+  QPoint ClientPoint(const TControl* target, const QPoint& p) const {
+    return target == Control ? p : p - QPoint(target->Left(), target->Top());
+  }
+
   TControl* FCaptured = nullptr;
 };
 

@@ -194,9 +194,9 @@ TEST_F(UrlLabelTest, LeftButtonShowsActiveColorWhileHeldAndGivesTheColourBackOnR
     label.Font().SetColor(clNavy);  // the colour to come back is the one at the press
     Watched = &label;
     Requests.clear();
-    label.MouseDown(c.button, 0, 5, 5);
+    label.MousePressed(c.button, 0, 5, 5, false);
     EXPECT_EQ(label.Font().Color(), c.whileHeld) << c.what;
-    label.MouseUp(c.button, 0, c.releaseX, 5);
+    label.MouseReleased(c.button, 0, c.releaseX, 5);
     EXPECT_EQ(label.Font().Color(), clNavy) << c.what;
     if (c.opens) {
       ASSERT_EQ(Requests.size(), 1u) << c.what;
@@ -244,6 +244,27 @@ TEST_F(UrlLabelTest, LeftClickOnTheFormOpensTheUrlInActiveColour) {
   SendClick(widget, Qt::LeftButton, QPoint(30, 25), QPoint(250, 150));
   EXPECT_EQ(Requests.size(), 1u);
   EXPECT_EQ(label->Font().Color(), clBlue);
+}
+
+TEST_F(UrlLabelTest, DoubleClickOpensTheUrlOnceAndShowsActiveColourOnBothPresses) {
+  TUrlLabel* label = LabelOnForm();
+  TClickLog log;
+  label->OnDblClick = TNotifyEvent(&log, &LabelClickMethod);
+  QWidget* widget = WidgetOf(*Form);
+  ASSERT_NE(widget, nullptr);
+
+  SendClick(widget, Qt::LeftButton, QPoint(30, 25), QPoint(30, 25));
+  SendMouse(widget, QEvent::MouseButtonDblClick, QPoint(30, 25), Qt::LeftButton);
+  EXPECT_EQ(label->Font().Color(), clPurple) << "the second press is a press all the same";
+  EXPECT_EQ(log.Clicks, 1) << "OnDblClick";
+  SendMouse(widget, QEvent::MouseButtonRelease, QPoint(30, 25), Qt::LeftButton);
+  EXPECT_EQ(label->Font().Color(), clBlue);
+  ASSERT_EQ(Requests.size(), 1u) << "the second release is no click";
+  EXPECT_EQ(Requests[0].File, "http://home.example/");
+
+  // The press after a double click is a single one again, and opens the address once more.
+  SendClick(widget, Qt::LeftButton, QPoint(30, 25), QPoint(30, 25));
+  EXPECT_EQ(Requests.size(), 2u);
 }
 
 TEST_F(UrlLabelTest, RightClickBringsUpCopyWhichPutsTheCaptionOnTheClipboard) {

@@ -57,12 +57,13 @@ inline void CloseMenus() {
   QApplication::processEvents();
 }
 
-// Sends a mouse event straight to a widget, at a point in its own coordinates. A press holds
-// its button down; a release and a move hold none.
+// Sends a mouse event straight to a widget, at a point in its own coordinates. A press (and the
+// double-click event that stands for a second press) holds its button down; a release and a
+// move hold none.
 inline void SendMouse(QWidget* widget, QEvent::Type type, QPoint at,
                       Qt::MouseButton button = Qt::NoButton) {
-  const Qt::MouseButtons held =
-      type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::MouseButtons(Qt::NoButton);
+  const bool down = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick;
+  const Qt::MouseButtons held = down ? Qt::MouseButtons(button) : Qt::MouseButtons(Qt::NoButton);
   QMouseEvent event(type, QPointF(at), QPointF(widget->mapToGlobal(at)), button, held,
                     Qt::NoModifier);
   QApplication::sendEvent(widget, &event);
@@ -72,4 +73,12 @@ inline void SendMouse(QWidget* widget, QEvent::Type type, QPoint at,
 inline void SendClick(QWidget* widget, Qt::MouseButton button, QPoint press, QPoint release) {
   SendMouse(widget, QEvent::MouseButtonPress, press, button);
   SendMouse(widget, QEvent::MouseButtonRelease, release, button);
+}
+
+// A double click at one point as Qt delivers it to a widget: a press and a release, then a
+// double-click event in place of the second press, and its release.
+inline void SendDoubleClick(QWidget* widget, Qt::MouseButton button, QPoint at) {
+  SendClick(widget, button, at, at);
+  SendMouse(widget, QEvent::MouseButtonDblClick, at, button);
+  SendMouse(widget, QEvent::MouseButtonRelease, at, button);
 }

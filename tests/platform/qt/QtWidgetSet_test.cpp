@@ -34,6 +34,38 @@ struct TClickLog : TObject {
 const TMethodInfo ItemClickMethod = TAVRIX_METHOD(TClickLog, ItemClick);
 const TMethodInfo RaiseMethod = TAVRIX_METHOD(TClickLog, Raise);
 
+// Records the mouse events of every control it is bound to, with the sender's name.
+struct TMouseLog : TObject {
+  std::vector<std::string> Events;
+  void Click(TObject* sender) { Add(sender, "click"); }
+  void DblClick(TObject* sender) { Add(sender, "dblclick"); }
+  void Down(TObject* sender, TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
+    Add(sender, std::string("down") + (button == mbRight ? " R" : " L") +
+                    (shift & ssDouble ? " double" : "") + " at " + std::to_string(x) + "," +
+                    std::to_string(y));
+  }
+  void Up(TObject* sender, TMouseButton button, TShiftState /*shift*/, int32_t x, int32_t y) {
+    Add(sender, std::string("up") + (button == mbRight ? " R" : " L") + " at " + std::to_string(x) +
+                    "," + std::to_string(y));
+  }
+  void Add(TObject* sender, const std::string& event) {
+    Events.push_back(static_cast<TComponent*>(sender)->Name() + " " + event);
+  }
+  // Binds all four events of control to this log.
+  void Watch(TControl& control);
+};
+const TMethodInfo ClickMethod = TAVRIX_METHOD(TMouseLog, Click);
+const TMethodInfo DblClickMethod = TAVRIX_METHOD(TMouseLog, DblClick);
+const TMethodInfo DownMethod = TAVRIX_METHOD(TMouseLog, Down);
+const TMethodInfo UpMethod = TAVRIX_METHOD(TMouseLog, Up);
+
+void TMouseLog::Watch(TControl& control) {
+  control.OnClick = TNotifyEvent(this, &ClickMethod);
+  control.OnDblClick = TNotifyEvent(this, &DblClickMethod);
+  control.OnMouseDown = TMouseEvent(this, &DownMethod);
+  control.OnMouseUp = TMouseEvent(this, &UpMethod);
+}
+
 std::vector<std::string> GReported;
 void Report(const Exception& e) { GReported.push_back(e.Message()); }
 
@@ -114,6 +146,51 @@ TEST_F(QtBackendTest, ExceptionFromAnItemIsReportedAndStopsAtTheGuard) {
   ASSERT_EQ(VisibleMenus().size(), 1u);
   VisibleMenus()[0]->actions()[0]->trigger();
   EXPECT_EQ(GReported, (std::vector<std::string>{"Refused"}));
+}
+
+TEST_F(QtBackendTest, DoubleClickEventStandsForTheSecondPressWhichIsNoClick) {
+  auto* label = new TLabel(Form);
+  label->SetName("Label1");
+  label->SetParent(Form);
+  label->SetAutoSize(false);
+  label->SetBounds(20, 20, 80, 20);
+  Form->SetName("Form1");
+  TMouseLog log;
+  log.Watch(*label);
+  log.Watch(*Form);
+  QWidget* widget = FormWidget();
+  ASSERT_NE(widget, nullptr);
+
+  const struct {
+    const char* what;
+    void (*send)(QWidget*);
+    std::vector<std::string> events;
+  } cases[] = {
+      {"a click on the label",
+       [](QWidget* w) { SendClick(w, Qt::LeftButton, QPoint(30, 25), QPoint(30, 25)); },
+       {"Label1 down L at 10,5", "Label1 click", "Label1 up L at 10,5"}},
+      {"a double click on the label",
+       [](QWidget* w) { SendDoubleClick(w, Qt::LeftButton, QPoint(30, 25)); },
+       {"Label1 down L at 10,5", "Label1 click", "Label1 up L at 10,5", "Label1 dblclick",
+        "Label1 down L double at 10,5", "Label1 up L at 10,5"}},
+      {"a right double click on the label",
+       [](QWidget* w) { SendDoubleClick(w, Qt::RightButton, QPoint(30, 25)); },
+       {"Label1 down R at 10,5", "Label1 up R at 10,5", "Label1 down R double at 10,5",
+        "Label1 up R at 10,5"}},
+      {"pressed on the label, released off it",
+       [](QWidget* w) { SendClick(w, Qt::LeftButton, QPoint(30, 25), QPoint(200, 150)); },
+       {"Label1 down L at 10,5", "Label1 up L at 180,130"}},
+      {"a double click on the form itself",
+       [](QWidget* w) { SendDoubleClick(w, Qt::LeftButton, QPoint(200, 150)); },
+       {"Form1 down L at 200,150", "Form1 click", "Form1 up L at 200,150", "Form1 dblclick",
+        "Form1 down L double at 200,150", "Form1 up L at 200,150"}},
+  };
+  for (const auto& c : cases) {
+    log.Events.clear();
+    c.send(widget);
+    EXPECT_EQ(log.Events, c.events) << c.what;
+    CloseMenus();
+  }
 }
 
 TEST_F(QtBackendTest, RightReleaseOverAWindowlessControlPopsUpItsMenuOrItsParentsMenu) {
