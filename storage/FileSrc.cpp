@@ -6,6 +6,7 @@
 
 #include "FileServices.h"
 #include "LZRW1KH.h"
+#include "OptimalEncoder.h"
 #include "SystemServices.h"
 
 namespace {
@@ -33,13 +34,18 @@ void TCompressStream::CompressStream(TStream& source, TStream& dest, int32_t cou
   int64_t total = 0;
   if (count > 0) {
     const auto chunk = std::make_unique_for_overwrite<uint8_t[]>(ChunkSize);
+    // Room for either encoder: the greedy one needs the most.
     const auto block =
         std::make_unique_for_overwrite<uint8_t[]>(ChunkSize + LZRW1KH::CompressSlack);
+    const auto optimal =
+        FEncoder == TBlockEncoder::beOptimal ? std::make_unique<TOptimalEncoder>() : nullptr;
     while (count > 0) {
       // Always a full chunk: the count only decides how many chunks are read.
       const int32_t got = source.Read(chunk.get(), ChunkSize);
       if (got <= 0) throw EReadError(SysConst::SReadError);
-      const uint16_t length = CompressBlock(chunk.get(), block.get(), static_cast<uint16_t>(got));
+      const auto n = static_cast<uint16_t>(got);
+      const uint16_t length = optimal ? optimal->CompressBlock(chunk.get(), block.get(), n)
+                                      : CompressBlock(chunk.get(), block.get(), n);
       total += 4 + length;
       if (total > std::numeric_limits<int32_t>::max()) {
         throw EWriteError("Compressed data too large for one container");
@@ -193,6 +199,7 @@ void TFileSource::WriteFileData(TStream& dest) {
   auto n = static_cast<int32_t>(size);
   if (FCompress) {
     TCompressStream container;
+    container.SetEncoder(FEncoder);
     container.CompressStream(file, dest, n);
   } else {
     WriteLong(dest, static_cast<uint32_t>(n));

@@ -9,12 +9,21 @@
 #include "Streams.h"
 #include "SysUtils.h"
 
+// Which encoder packs the blocks of a container. Both write the same block format, so the
+// choice changes only the size of the container and the time it takes to make; every reader of
+// the format unpacks either.
+enum class TBlockEncoder {
+  beGreedy,   // CompressBlock of LZRW1KH.h: one pass, fast; the default
+  beOptimal,  // TOptimalEncoder of OptimalEncoder.h: smaller blocks, packing far slower
+};
+
 // Packs a byte stream into one "PMCS10" container and unpacks it again.
 //
 // Layout, little-endian: the six signature bytes "PMCS10"; a signed 32-bit total, the number of
 // bytes that follow it; then blocks, each a 32-bit length (1 to 32,784) and one LZRW1-KH block
-// made from a chunk of at most 32,783 input bytes. An instance holds no state but its signature;
-// each call allocates its two buffers once and frees them on every path.
+// made from a chunk of at most 32,783 input bytes. An instance holds no state but its signature
+// and the encoder that CompressStream uses; each call allocates its buffers (and the optimal
+// encoder's working memory) once and frees them on every path.
 class TCompressStream : public TObject {
  public:
   static constexpr int32_t ChunkSize = 32783;     // input bytes per block
@@ -40,8 +49,13 @@ class TCompressStream : public TObject {
 
   const char (&Signature() const)[6] { return FSignature; }
 
+  // The encoder of CompressStream's blocks; beGreedy unless set.
+  TBlockEncoder Encoder() const { return FEncoder; }
+  void SetEncoder(TBlockEncoder value) { FEncoder = value; }
+
  private:
   char FSignature[6];
+  TBlockEncoder FEncoder = TBlockEncoder::beGreedy;
 };
 
 // A non-visual component that carries one file inside a form description, as its binary
@@ -79,6 +93,10 @@ class TFileSource : public TComponent {
   void SetFileName(const std::string& value);
   bool Store() const { return FStore; }
   void SetStore(bool value) { FStore = value; }
+  // The encoder with which WriteFileData packs a compressed file; beGreedy unless set. Not a
+  // property: form descriptions neither hold nor set it, and reading never needs it.
+  TBlockEncoder Encoder() const { return FEncoder; }
+  void SetEncoder(TBlockEncoder value) { FEncoder = value; }
 
   // The held file name whether or not the file exists, and whether it is the component's own.
   const std::string& HeldFileName() const { return FFileName; }
@@ -117,4 +135,5 @@ class TFileSource : public TComponent {
   std::string FFileName;
   bool FStore = false;
   bool FOwnsTempFile = false;
+  TBlockEncoder FEncoder = TBlockEncoder::beGreedy;
 };

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FileSrc.h"
+#include "LZRW1KH.h"
 #include "Streams.h"
 #include "TestSupport.h"
 
@@ -200,6 +201,39 @@ TEST(CompressStream, RoundTripsRealFilesFromFileStreams) {
     EXPECT_EQ(BlockLengths(packed.Bytes()).size(), (static_cast<size_t>(size) + Chunk - 1) / Chunk);
     EXPECT_EQ(Unpack(packed.Bytes()).output, ReadWholeFile(path));
   }
+}
+
+// The optimal encoder changes only the blocks: the same chunks, a block for each, read by the
+// same reader, and none more than a byte larger than the greedy encoder's.
+TEST(CompressStream, OptimalEncoderKeepsTheChunksAndShrinksTheBlocks) {
+  const TBytes program = ReadWholeFile(SystemLargeProgram());
+  ASSERT_GE(program.size(), 3 * Chunk + 100);
+  const TBytes input = Slice(program, 0, 3 * Chunk + 100);
+  TMemoryStream source, packed;
+  Load(source, input);
+  TCompressStream container;
+  container.SetEncoder(TBlockEncoder::beOptimal);
+  container.CompressStream(source, packed, static_cast<int32_t>(input.size()));
+  EXPECT_EQ(source.Position(), source.Size());
+  const TBytes optimal = packed.Bytes();
+  const TBytes greedy = Pack(input);
+
+  const std::vector<uint32_t> optimalLengths = BlockLengths(optimal);
+  const std::vector<uint32_t> greedyLengths = BlockLengths(greedy);
+  ASSERT_EQ(optimalLengths.size(), greedyLengths.size());
+  size_t at = 10;
+  for (size_t k = 0; k < optimalLengths.size(); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_LE(optimalLengths[k], greedyLengths[k] + 1);
+    TBytes chunk(Chunk);
+    const uint16_t n = DecompressBlock(optimal.data() + at + 4, chunk.data(),
+                                       static_cast<uint16_t>(optimalLengths[k]), Chunk);
+    chunk.resize(n);
+    EXPECT_EQ(chunk, Slice(input, k * Chunk, std::min(Chunk, input.size() - k * Chunk)));
+    at += 4 + optimalLengths[k];
+  }
+  EXPECT_LT(optimal.size(), greedy.size());
+  EXPECT_EQ(Unpack(optimal).output, input);
 }
 
 TEST(CompressStream, WritesFromTheDestinationsPosition) {

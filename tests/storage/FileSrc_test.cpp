@@ -450,6 +450,43 @@ TBytes WithFileData(const TBytes& form, const TBytes& value, bool compress) {
   return out;
 }
 
+// The encoder is no property: a description written with the optimal one differs only in the
+// "FileData" value, which the same reader unpacks.
+TEST(FileSourceFormTest, OptimalEncoderChangesNothingButTheFileDataValue) {
+  TTempDir tmp(true);
+  const std::string program = SystemLargeProgram();
+  const TBytes content = ReadWholeFile(program);
+  auto describe = [&](TBlockEncoder encoder) {
+    TSourcesRoot root;
+    root.SetName("Form1");
+    auto* source = new TFileSource(&root);
+    source->SetName("FileSource1");
+    source->SetFileName(program);
+    source->SetCompress(true);
+    source->SetEncoder(encoder);
+    TMemoryStream s;
+    WriteComponentToStream(s, &root);
+    return BytesOfStream(s);
+  };
+  TBytesStream in(content);
+  TMemoryStream out;
+  TCompressStream container;
+  container.SetEncoder(TBlockEncoder::beOptimal);
+  container.CompressStream(in, out, static_cast<int32_t>(content.size()));
+  const TBytes optimalValue = BytesOfStream(out);
+
+  const TBytes greedy = describe(TBlockEncoder::beGreedy);
+  const TBytes optimal = describe(TBlockEncoder::beOptimal);
+  EXPECT_EQ(optimal, WithFileData(greedy, optimalValue, true));
+  EXPECT_LT(optimal.size(), greedy.size());
+
+  TSourcesRoot loaded;
+  TBytesStream described(optimal);
+  ReadComponentFromStream(described, &loaded);
+  ASSERT_NE(loaded.FileSource1, nullptr);
+  EXPECT_EQ(ReadWholeFile(loaded.FileSource1->FileName()), content);
+}
+
 TEST(FileSourceFormTest, FailuresNameTheComponentAndLeaveNoTemporaryFile) {
   TTempDir tmp(true);
   TTempDir files;
