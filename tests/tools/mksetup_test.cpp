@@ -59,6 +59,20 @@ TEST(MksetupTest, PackAndUnpackRoundTripRealFilesInBothLayouts) {
   }
 }
 
+TEST(MksetupTest, PackBestMakesASmallerContainerThatUnpacksAsAnyOther) {
+  TTempDir dir;
+  for (const std::string& file : {SystemLicenceText(), SystemLargeProgram()}) {
+    SCOPED_TRACE(file);
+    ASSERT_EQ(Mksetup(dir, {"pack", file, dir / "greedy"}).Status, 0);
+    TRun packed = Mksetup(dir, {"pack", "--best", file, dir / "best"});
+    ASSERT_EQ(packed.Status, 0) << packed.Err;
+    EXPECT_LT(ReadWholeFile(dir / "best").size(), ReadWholeFile(dir / "greedy").size());
+    TRun unpacked = Mksetup(dir, {"unpack", dir / "best", dir / "copy"});
+    ASSERT_EQ(unpacked.Status, 0) << unpacked.Err;
+    EXPECT_EQ(ReadWholeFile(dir / "copy"), ReadWholeFile(file));
+  }
+}
+
 TEST(MksetupTest, FailuresGoToStandardErrorAndLeaveNoOutput) {
   TTempDir dir;
   WriteWholeFile(dir / "text", BytesOf("not a container at all"));
@@ -90,6 +104,14 @@ TEST(MksetupTest, FailuresGoToStandardErrorAndLeaveNoOutput) {
       {"unknown command", {"frobnicate"}, 2, "mksetup: unknown command frobnicate"},
       {"unknown option", {"pack", "--fast", "a", "b"}, 2, "mksetup: unknown option --fast"},
       {"too few arguments", {"pack", "a"}, 2, "mksetup: expected 2 file arguments, got 1"},
+      {"--best for a plain value",
+       {"pack", "--best", "--plain", "a", dir / "out"},
+       2,
+       "mksetup: --best packs a container; --plain does not"},
+      {"--best for unpacking",
+       {"unpack", "--best", "a", dir / "out"},
+       2,
+       "mksetup: unknown option --best"},
       {"no command", {}, 2, "mksetup: no command given"},
   };
   for (const auto& c : cases) {
@@ -107,8 +129,8 @@ TEST(MksetupTest, HelpExplainsEveryCommand) {
   TRun run = Mksetup(dir, {"--help"});
   EXPECT_EQ(run.Status, 0);
   for (const char* command :
-       {"build --program FILE --licence FILE [--form FORM] [--stub SETUP] -o IMAGE",
-        "pack [--plain] FILE OUT", "unpack [--plain] VALUE OUT", "dump FORM", "dump IMAGE",
+       {"build --program FILE --licence FILE [--form FORM] [--stub SETUP] [--best] -o IMAGE",
+        "pack [--plain | --best] FILE OUT", "unpack [--plain] VALUE OUT", "dump FORM", "dump IMAGE",
         "convert IN OUT"}) {
     EXPECT_NE(run.Out.find(command), std::string::npos) << command;
   }
@@ -327,6 +349,52 @@ TEST_F(MksetupBuildTest, WithFormEachStoredFileSourceCarriesTheFileItNames) {
   ASSERT_EQ(dump.Status, 0) << dump.Err;
   EXPECT_NE(dump.Out.find("object Packed: TFileSource"), std::string::npos) << dump.Out;
   EXPECT_NE(dump.Out.find("    FileData = { "), std::string::npos) << dump.Out;
+}
+
+// --best changes the compressed "FileData" values alone: smaller, and unpacked as before. A plain
+// one stays as it is.
+TEST_F(MksetupBuildTest, BestPacksEveryCompressedFileSourceSmaller) {
+  fs::create_directories(FDir / "forms");
+  WriteWholeFile(FDir / "forms/form.txt", BytesOf("object Box: TDataModule\n"
+                                                  "  object FileSource1: TFileSource\n"
+                                                  "    Compress = True\n"
+                                                  "  end\n"
+                                                  "  object FileSource2: TFileSource\n"
+                                                  "    Compress = False\n"
+                                                  "    Store = True\n"
+                                                  "  end\n"
+                                                  "end\n"));
+  for (const bool ownForm : {false, true}) {
+    SCOPED_TRACE(ownForm ? "a form of its own" : "the installer's form");
+    std::vector<std::string> args = {"--program", FProgram, "--licence", FLicence, "--stub", FStub};
+    if (ownForm) args.insert(args.end(), {"--form", FDir / "forms/form.txt"});
+    std::vector<std::string> greedyArgs = {"build"}, bestArgs = {"build", "--best"};
+    greedyArgs.insert(greedyArgs.end(), args.begin(), args.end());
+    bestArgs.insert(bestArgs.end(), args.begin(), args.end());
+    greedyArgs.insert(greedyArgs.end(), {"-o", FDir / "greedy"});
+    bestArgs.insert(bestArgs.end(), {"-o", FImage});
+    ASSERT_EQ(Mksetup(FDir, greedyArgs).Status, 0);
+    TRun run = Mksetup(FDir, bestArgs);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+
+    std::map<std::string, TSeenObject> greedy = ObjectsOfImage(FDir / "greedy");
+    std::map<std::string, TSeenObject> best = ObjectsOfImage(FImage);
+    ASSERT_EQ(best.size(), greedy.size());
+    const std::pair<const char*, std::string> carried[] = {{"FileSource1", FProgram},
+                                                           {"FileSource2", FLicence}};
+    for (const auto& [name, file] : carried) {
+      SCOPED_TRACE(name);
+      EXPECT_EQ(best[name].Props, greedy[name].Props);
+      ASSERT_TRUE(best[name].FileData && greedy[name].FileData);
+      const bool compressed = !ownForm || std::string(name) == "FileSource1";
+      if (compressed) {
+        EXPECT_LT(best[name].FileData->size(), greedy[name].FileData->size());
+      } else {
+        EXPECT_EQ(*best[name].FileData, *greedy[name].FileData);
+      }
+      EXPECT_EQ(Unpacked(*best[name].FileData, compressed), ReadWholeFile(file));
+    }
+  }
 }
 
 TEST_F(MksetupBuildTest, FailuresLeaveNoImageBehind) {
