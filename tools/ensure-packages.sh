@@ -35,4 +35,4 @@ TAVRIX_BUILD_PACKAGES=(g++ cmake make pkg-config qt6-base-dev qt6-qpa-plugins fo
 # the installer in a virtual X server (xvfb), clicks it (xdotool) and takes screenshots
 # (imagemagick).
 TAVRIX_TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-dev libbenchmark-dev
-                      liblz4-dev liblzo2-dev liblzf-dev xvfb xdotool imagemagick)
+                      liblz4-dev liblzo2-dev liblzf-dev zlib1g-dev xvfb xdotool imagemagick)
