@@ -11,7 +11,8 @@
 // that belongs to this unit. The table is allocated once when the program starts; if that fails
 // the start-up step raises ELzrw1KHCompressor "LZRW1KH : no memory for HASH table".
 // CompressBlock therefore is not re-entrant: run one compression at a time. DecompressBlock
-// touches only its arguments and may run anywhere.
+// touches only its arguments and may run anywhere. OptimalEncoder.h holds a slower encoder of
+// the same format that makes smaller blocks.
 #pragma once
 
 #include <cstddef>

@@ -15,8 +15,8 @@
 // length and distance, so the longest match at a position stands for all shorter ones. The
 // only thing this leaves out is the padding of the last command word (fewer than 16 bits), so a
 // block is never more than one byte larger than the smallest block the format allows for its
-// input; where the search trees grow deeper than a fixed bound (rare, highly repetitive inputs)
-// the oldest part of a tree is dropped and a longest match may be missed.
+// input. Only where a search tree grows deeper than a fixed bound (which real inputs almost
+// never reach) is the oldest part of the tree dropped, and a longest match may be missed.
 //
 // Memory: about 16 bytes per input byte of the largest block compressed so far (some 512 KiB
 // for a container chunk of 32,783 bytes) and a 64 KiB table, owned by the object, allocated on
