@@ -381,14 +381,14 @@ int64_t TReader::ReadInteger() {
     case TValueType::vaInt16: {
       uint8_t b[2];
       FStream.ReadBuffer(b, 2);
-      return static_cast<int16_t>(static_cast<uint16_t>(b[0] | (b[1] << 8)));
+      return static_cast<int16_t>(LoadLE16(b));
     }
     case TValueType::vaInt32:
       return ReadInt32();
     case TValueType::vaInt64: {
-      uint32_t lo = static_cast<uint32_t>(ReadInt32());
-      uint32_t hi = static_cast<uint32_t>(ReadInt32());
-      return static_cast<int64_t>((static_cast<uint64_t>(hi) << 32) | lo);
+      uint8_t b[8];
+      FStream.ReadBuffer(b, 8);
+      return static_cast<int64_t>(LoadLE64(b));
     }
     default:
       PropValueError();
@@ -427,7 +427,7 @@ std::string TReader::ReadString() {
       for (char16_t& c : wide) {
         uint8_t b[2];
         FStream.ReadBuffer(b, 2);
-        c = static_cast<char16_t>(b[0] | (b[1] << 8));
+        c = static_cast<char16_t>(LoadLE16(b));
       }
       return WideToNarrow(wide);
     }
@@ -816,9 +816,10 @@ void TWriter::WriteStr(const std::string& value) {
 }
 
 namespace {
+// The low bytes of v: a little-endian number of 1, 2, 4 or 8 bytes.
 void PutLE(TStream& s, uint64_t v, int bytes) {
   uint8_t b[8];
-  for (int i = 0; i < bytes; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
+  StoreLE64(b, v);
   s.WriteBuffer(b, bytes);
 }
 }  // namespace

@@ -259,12 +259,11 @@ class TBinaryInput {
     return b;
   }
 
+  // A little-endian number of 1, 2, 4 or 8 bytes.
   uint64_t ReadUnsigned(int size) {
-    uint8_t bytes[8];
+    uint8_t bytes[8] = {};
     Read(bytes, size);
-    uint64_t value = 0;
-    for (int i = size - 1; i >= 0; --i) value = (value << 8) | bytes[i];
-    return value;
+    return LoadLE64(bytes);
   }
 
   std::string ReadChars(int64_t count) {
@@ -468,8 +467,8 @@ class TBinaryToText {
         std::string bytes = FInput.ReadChars(2 * count);
         std::u16string units(static_cast<std::size_t>(count), u'\0');
         for (std::size_t i = 0; i < units.size(); ++i) {
-          units[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
-                                           static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
+          units[i] = static_cast<char16_t>(
+              LoadLE16(reinterpret_cast<const uint8_t*>(bytes.data()) + 2 * i));
         }
         ConvertString(units, level, afterEquals);
         break;
@@ -619,8 +618,11 @@ class TTextToBinary {
   void Leave() { --FDepth; }
 
   void WriteType(TValueType t) { FData += static_cast<char>(t); }
+  // A little-endian number of 1, 2, 4 or 8 bytes.
   void WriteUnsigned(uint64_t value, int size) {
-    for (int i = 0; i < size; ++i) FData += static_cast<char>((value >> (8 * i)) & 0xFF);
+    uint8_t bytes[8];
+    StoreLE64(bytes, value);
+    FData.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
   }
   void WriteShortString(std::string_view text) {
     if (text.size() > 255) FParser.Error("Identifier too long");

@@ -7,7 +7,7 @@
 namespace {
 
 int32_t Read16(std::string_view bytes, std::size_t at) {
-  return static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8);
+  return LoadLE16(reinterpret_cast<const uint8_t*>(bytes.data()) + at);
 }
 
 }  // namespace

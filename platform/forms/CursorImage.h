@@ -72,8 +72,7 @@ constexpr auto CursorImageFromArt(const std::array<std::string_view, Height>& ro
     throw EConvertError("Cursor hot spot lies outside the image");
   }
   auto put16 = [&bytes](std::size_t at, std::size_t value) {
-    bytes[at] = static_cast<uint8_t>(value & 0xFF);
-    bytes[at + 1] = static_cast<uint8_t>(value >> 8);
+    StoreLE16(bytes.data() + at, static_cast<uint16_t>(value));
   };
   for (std::size_t i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(CursorImageMagic[i]);
   put16(4, Width);

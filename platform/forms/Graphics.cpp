@@ -343,12 +343,14 @@ constexpr uint32_t InfoHeaderSize = 40;
 constexpr uint32_t BI_RGB = 0;
 
 void PutU16(std::vector<uint8_t>& out, uint32_t v) {
-  out.push_back(static_cast<uint8_t>(v));
-  out.push_back(static_cast<uint8_t>(v >> 8));
+  uint8_t bytes[2];
+  StoreLE16(bytes, static_cast<uint16_t>(v));
+  out.insert(out.end(), bytes, bytes + 2);
 }
 void PutU32(std::vector<uint8_t>& out, uint32_t v) {
-  PutU16(out, v & 0xFFFF);
-  PutU16(out, v >> 16);
+  uint8_t bytes[4];
+  StoreLE32(bytes, v);
+  out.insert(out.end(), bytes, bytes + 4);
 }
 
 // Palette entries and 24/32-bit pixels are stored blue, green, red.
@@ -789,9 +791,8 @@ void TPicture::WriteData(TStream& stream) const {
   const auto nameLength = static_cast<uint8_t>(name.size());
   stream.WriteBuffer(&nameLength, 1);
   stream.WriteBuffer(name.data(), nameLength);
-  const uint8_t lengthBytes[4] = {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
-                                  static_cast<uint8_t>(length >> 16),
-                                  static_cast<uint8_t>(length >> 24)};
+  uint8_t lengthBytes[4];
+  StoreLE32(lengthBytes, length);
   stream.WriteBuffer(lengthBytes, 4);
   stream.WriteBuffer(file.Memory(), static_cast<int32_t>(file.Size()));
 }

@@ -51,16 +51,18 @@ constexpr TCrcTables MakeCrcTables() {
 
 constexpr TCrcTables CrcTables = MakeCrcTables();
 
+// Appends the low size bytes of value, little-endian.
 void PutLE(std::string& out, uint64_t value, int size) {
-  for (int i = 0; i < size; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  uint8_t bytes[8];
+  StoreLE64(bytes, value);
+  out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
 }
 
+// The little-endian number of size bytes (1 to 8) at bytes[at].
 uint64_t GetLE(std::string_view bytes, std::size_t at, int size) {
-  uint64_t value = 0;
-  for (int i = size - 1; i >= 0; --i) {
-    value = (value << 8) | static_cast<uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
-  }
-  return value;
+  uint8_t number[8] = {};
+  std::memcpy(number, bytes.data() + at, static_cast<std::size_t>(size));
+  return LoadLE64(number);
 }
 
 std::string Num(uint64_t value) { return std::to_string(value); }

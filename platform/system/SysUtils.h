@@ -102,16 +102,29 @@ class TFormatArg {
 // wrong kind for %d/%x, raises EConvertError; nothing is read past the arguments given.
 std::string Format(std::string_view format, std::initializer_list<TFormatArg> args);
 
-// Little-endian numbers in byte buffers, as every stored format of the program keeps them.
-inline uint16_t LoadLE16(const uint8_t* p) {
+// Little-endian numbers in byte buffers, as every stored format of the program keeps them. The
+// one family for them: a format that needs fewer bytes of a wider number stores the wider one and
+// takes its first bytes (the low ones come first).
+constexpr uint16_t LoadLE16(const uint8_t* p) {
   return static_cast<uint16_t>(static_cast<uint16_t>(p[0]) | static_cast<uint16_t>(p[1]) << 8);
 }
-inline uint32_t LoadLE32(const uint8_t* p) {
+constexpr uint32_t LoadLE32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
-inline void StoreLE32(uint8_t* p, uint32_t value) {
+constexpr uint64_t LoadLE64(const uint8_t* p) {
+  return static_cast<uint64_t>(LoadLE32(p)) | static_cast<uint64_t>(LoadLE32(p + 4)) << 32;
+}
+constexpr void StoreLE16(uint8_t* p, uint16_t value) {
+  p[0] = static_cast<uint8_t>(value);
+  p[1] = static_cast<uint8_t>(value >> 8);
+}
+constexpr void StoreLE32(uint8_t* p, uint32_t value) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+constexpr void StoreLE64(uint8_t* p, uint64_t value) {
+  StoreLE32(p, static_cast<uint32_t>(value));
+  StoreLE32(p + 4, static_cast<uint32_t>(value >> 32));
 }
 
 // Case-insensitive comparison of 8-bit strings, as the form reader compares names.
