@@ -694,7 +694,7 @@ void TReader::ReadProperty(TPersistent& instance, TComponent& component) {
   } catch (const Exception& e) {
     FPropName.clear();
     std::string name = component.Name().empty() ? component.ClassName() : component.Name();
-    throw EReadError(Format(SysConst::SPropertyException, {name, path, e.Message()}));
+    throw EReadError(Format(SysConst::SPropertyException, {name, path, e.Message()}), e.Reason());
   } catch (const std::bad_alloc&) {
     FPropName.clear();
     std::string name = component.Name().empty() ? component.ClassName() : component.Name();

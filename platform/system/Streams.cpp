@@ -5,23 +5,32 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
-void TStream::ReadBuffer(void* buffer, int32_t count) {
-  if (count <= 0) return;
+namespace {
+// The most that one plain Read or Write is asked for.
+constexpr int64_t MaxTransfer = int64_t{1} << 30;
+}  // namespace
+
+void TStream::ReadBuffer(void* buffer, int64_t count) {
   // A plain read may deliver less than asked without being at the end (a pipe, say); only a
   // read that delivers nothing ends the data.
   auto* p = static_cast<uint8_t*>(buffer);
-  int32_t done = 0;
-  while (done < count) {
-    int32_t got = Read(p + done, count - done);
+  for (int64_t done = 0; done < count;) {
+    const auto piece = static_cast<int32_t>(std::min(count - done, MaxTransfer));
+    const int32_t got = Read(p + done, piece);
     if (got <= 0) throw EReadError(SysConst::SReadError);
     done += got;
   }
 }
 
-void TStream::WriteBuffer(const void* buffer, int32_t count) {
-  if (count <= 0) return;
-  if (Write(buffer, count) != count) throw EWriteError(SysConst::SWriteError);
+void TStream::WriteBuffer(const void* buffer, int64_t count) {
+  const auto* p = static_cast<const uint8_t*>(buffer);
+  for (int64_t done = 0; done < count;) {
+    const auto piece = static_cast<int32_t>(std::min(count - done, MaxTransfer));
+    if (Write(p + done, piece) != piece) throw EWriteError(SysConst::SWriteError);
+    done += piece;
+  }
 }
 
 int64_t TStream::Position() { return Seek(0, TSeekOrigin::soCurrent); }
@@ -52,12 +61,38 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   return count;
 }
 
+// --- THandleStream -----------------------------------------------------------------------------
+
+int32_t THandleStream::Read(void* buffer, int32_t count) {
+  if (count <= 0) return 0;
+  const int32_t got = FileRead(FHandle, buffer, count);
+  return got < 0 ? 0 : got;
+}
+
+int32_t THandleStream::Write(const void* buffer, int32_t count) {
+  if (count <= 0) return 0;
+  const int32_t put = FileWrite(FHandle, buffer, count);
+  return put < 0 ? 0 : put;
+}
+
+int64_t THandleStream::Seek(int64_t offset, TSeekOrigin origin) {
+  return FileSeek(FHandle, offset, static_cast<int>(origin));
+}
+
+void THandleStream::SetSize(int64_t newSize) {
+  if (!FileTruncate(FHandle, newSize)) throw EStreamError("Cannot change the size of a file");
+  if (Position() > newSize) Seek(newSize, TSeekOrigin::soBeginning);
+}
+
 // --- TFileStream -------------------------------------------------------------------------------
 
-TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName(fileName) {
+TFileStream::TFileStream(const std::string& fileName, uint16_t mode)
+    : THandleStream(InvalidHandle), FFileName(fileName) {
   if (mode == fmCreate) {
     FHandle = FileCreate(fileName);
-    if (FHandle == InvalidHandle) throw EFCreateError(Format(SysConst::SFCreateError, {fileName}));
+    if (FHandle == InvalidHandle) {
+      throw EFCreateError(Format(SysConst::SFCreateError, {fileName}), LastOsErrorText());
+    }
     return;
   }
   TFileAccess access = TFileAccess::Read;
@@ -72,32 +107,19 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
       break;
   }
   FHandle = FileOpen(fileName, access);
-  if (FHandle == InvalidHandle) throw EFOpenError(Format(SysConst::SFOpenError, {fileName}));
+  if (FHandle == InvalidHandle) {
+    throw EFOpenError(Format(SysConst::SFOpenError, {fileName}), LastOsErrorText());
+  }
 }
 
-TFileStream::~TFileStream() {
-  if (FHandle != InvalidHandle) FileClose(FHandle);
-}
+TFileStream::TFileStream(std::string fileName, THandle handle)
+    : THandleStream(handle), FFileName(std::move(fileName)) {}
 
-int32_t TFileStream::Read(void* buffer, int32_t count) {
-  if (count <= 0) return 0;
-  int32_t got = FileRead(FHandle, buffer, count);
-  return got < 0 ? 0 : got;
-}
+TFileStream::~TFileStream() { CloseHandle(); }
 
-int32_t TFileStream::Write(const void* buffer, int32_t count) {
-  if (count <= 0) return 0;
-  int32_t put = FileWrite(FHandle, buffer, count);
-  return put < 0 ? 0 : put;
-}
-
-int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  return FileSeek(FHandle, offset, static_cast<int>(origin));
-}
-
-void TFileStream::SetSize(int64_t newSize) {
-  if (!FileTruncate(FHandle, newSize)) throw EStreamError("Cannot change the size of " + FFileName);
-  if (Position() > newSize) Seek(newSize, TSeekOrigin::soBeginning);
+void TFileStream::CloseHandle() {
+  FileClose(FHandle);
+  FHandle = InvalidHandle;
 }
 
 // --- TMemoryStream -----------------------------------------------------------------------------
@@ -173,7 +195,7 @@ void TMemoryStream::LoadFromFile(const std::string& fileName) {
 
 void TMemoryStream::SaveToFile(const std::string& fileName) {
   TFileStream file(fileName, TFileStream::fmCreate);
-  file.WriteBuffer(FData.data(), static_cast<int32_t>(FData.size()));
+  file.WriteBuffer(FData.data(), static_cast<int64_t>(FData.size()));
 }
 
 // --- TReadOnlyMemoryStream ---------------------------------------------------------------------
@@ -193,4 +215,45 @@ int64_t TReadOnlyMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
   if (base + offset < 0) return -1;
   FPosition = base + offset;
   return FPosition;
+}
+
+// --- TReplacingFileStream ----------------------------------------------------------------------
+
+TReplacingFileStream::TNewFile TReplacingFileStream::CreateBeside(const std::string& target) {
+  TNewFile file;
+  file.Handle = CanReplace(target) ? FileCreateBeside(target, file.Name) : InvalidHandle;
+  if (file.Handle == InvalidHandle) {
+    throw EFCreateError(Format(SysConst::SFCreateError, {target}), LastOsErrorText());
+  }
+  return file;
+}
+
+TReplacingFileStream::TReplacingFileStream(const std::string& target)
+    : TReplacingFileStream(target, CreateBeside(target)) {}
+
+TReplacingFileStream::TReplacingFileStream(const std::string& target, TNewFile file)
+    : TFileStream(std::move(file.Name), file.Handle),
+      FTarget(target),
+      FListed(FileName(), Handle()) {}
+
+TReplacingFileStream::~TReplacingFileStream() {
+  if (FDone) return;
+  FListed.Reset();
+  DeleteFileIfSame(FileName(), Handle());
+}
+
+void TReplacingFileStream::Commit() {
+  if (FDone) throw EWriteError(SysConst::SWriteError);
+  // Complete on the medium before it takes the target's name; a failure here leaves the new file
+  // to the destructor.
+  if (!FileFlush(Handle())) throw EWriteError(SysConst::SWriteError, LastOsErrorText());
+  // Closed before the rename: a system may refuse to rename a file that is open.
+  FListed.Reset();
+  CloseHandle();
+  FDone = true;
+  if (!ReplaceFile(FileName(), FTarget)) {
+    const std::string reason = LastOsErrorText();
+    DeleteFile(FileName());
+    throw EFCreateError(Format(SysConst::SFCreateError, {FTarget}), reason);
+  }
 }

@@ -12,6 +12,7 @@
 
 #include "FileServices.h"
 #include "SysUtils.h"
+#include "TempFiles.h"
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
@@ -30,10 +31,12 @@ class TStream : public TObject {
   // Moves the position and returns the new one; -1 when the stream cannot seek there.
   virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
 
-  // Exactly count bytes or EReadError "Stream read error". A count of 0 does nothing.
-  void ReadBuffer(void* buffer, int32_t count);
-  // Exactly count bytes or EWriteError "Stream write error". A count of 0 does nothing.
-  void WriteBuffer(const void* buffer, int32_t count);
+  // Exactly count bytes or EReadError "Stream read error". A count of 0 or less does nothing.
+  // Counts of 2 GiB and more are moved in pieces that Read can take.
+  void ReadBuffer(void* buffer, int64_t count);
+  // Exactly count bytes or EWriteError "Stream write error". A count of 0 or less does nothing.
+  // Counts of 2 GiB and more are moved in pieces that Write can take.
+  void WriteBuffer(const void* buffer, int64_t count);
 
   int64_t Position();
   void SetPosition(int64_t position);
@@ -47,8 +50,27 @@ class TStream : public TObject {
   int64_t CopyFrom(TStream& source, int64_t count);
 };
 
-// A stream over a file opened by name. The handle is closed by the destructor.
-class TFileStream : public TStream {
+// A stream over an open file handle that it does not own: the caller keeps the handle open for
+// the stream's life and closes it.
+class THandleStream : public TStream {
+ public:
+  explicit THandleStream(THandle handle) : FHandle(handle) {}
+
+  int32_t Read(void* buffer, int32_t count) override;
+  int32_t Write(const void* buffer, int32_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  // Raises EStreamError when the file's size cannot be changed.
+  void SetSize(int64_t newSize) override;
+
+  THandle Handle() const { return FHandle; }
+
+ protected:
+  THandle FHandle = InvalidHandle;
+};
+
+// A stream over a file opened by name. The handle is closed by the destructor. A failed open or
+// create carries the system's reason as the exception's Reason().
+class TFileStream : public THandleStream {
  public:
   // Modes: fmOpenRead (0) opens an existing file for reading, fmOpenWrite (1) an existing file
   // for writing, fmOpenReadWrite (2) for both; none of them truncates. fmCreate makes the file,
@@ -63,17 +85,56 @@ class TFileStream : public TStream {
   TFileStream(const std::string& fileName, uint16_t mode);
   ~TFileStream() override;
 
-  int32_t Read(void* buffer, int32_t count) override;
-  int32_t Write(const void* buffer, int32_t count) override;
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
-  void SetSize(int64_t newSize) override;
-
   const std::string& FileName() const { return FFileName; }
-  THandle Handle() const { return FHandle; }
+
+ protected:
+  // A stream over a file that the derived class opened; it is closed by the destructor.
+  TFileStream(std::string fileName, THandle handle);
+  // Closes the handle now.
+  void CloseHandle();
 
  private:
   std::string FFileName;
-  THandle FHandle = InvalidHandle;
+};
+
+// A file stream that stands for a new version of the file target: it writes a new file beside
+// target (FileCreateBeside) and only Commit puts that file in target's place, complete and flushed,
+// in one rename. Until then target is untouched, whatever happens; a stream destroyed without
+// Commit deletes its file, and while the stream is open the file is in the list of TempFiles.h, so
+// that a signal that ends the program deletes it too. The new file is private to its owner.
+//
+// This is how the program writes every file that it puts in place of one that may exist: an
+// installed program, and the outputs of mksetup.
+class TReplacingFileStream : public TFileStream {
+ public:
+  // Raises EFCreateError "Cannot create file %s" with target when target cannot be replaced (it
+  // is a folder, a link, a pipe, a device, read-only or a running program: see CanReplace) or no
+  // file can be made beside it (its folder is missing or refuses); the exception's Reason() gives
+  // the system's reason.
+  explicit TReplacingFileStream(const std::string& target);
+  // Without Commit: closes and deletes the new file; target stays as it was.
+  ~TReplacingFileStream() override;
+
+  // Flushes and closes the new file and renames it over target. Raises EWriteError "Stream write
+  // error" when the flush or the close fails (a full medium shows here at the latest), and
+  // EFCreateError with target when target can no longer be replaced; the new file is deleted
+  // then and target stays as it was. After Commit the stream can no longer be used.
+  void Commit();
+
+  const std::string& Target() const { return FTarget; }
+
+ private:
+  struct TNewFile {
+    std::string Name;
+    THandle Handle = InvalidHandle;
+  };
+  static TNewFile CreateBeside(const std::string& target);
+  TReplacingFileStream(const std::string& target, TNewFile file);
+
+  std::string FTarget;
+  bool FDone = false;  // committed, or given up by a failed Commit that removed the file itself
+  // Declared last, so that it goes first, while the handle is still open.
+  TTempFileRegistration FListed;
 };
 
 // A stream held in memory, growing as it is written.

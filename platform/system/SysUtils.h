@@ -22,7 +22,8 @@ class TObject {
 
 class Exception : public std::exception {
  public:
-  explicit Exception(std::string message) : FMessage(std::move(message)) {}
+  explicit Exception(std::string message, std::string reason = {})
+      : FMessage(std::move(message)), FReason(std::move(reason)) {}
 
   // The name of the most derived exception class, for example "EReadError".
   virtual const char* ClassName() const noexcept { return "Exception"; }
@@ -30,10 +31,16 @@ class Exception : public std::exception {
   const std::string& Message() const noexcept { return FMessage; }
   void SetMessage(std::string message) { FMessage = std::move(message); }
 
+  // The system's reason for the failure when it is known ("Permission denied"), else empty. It is
+  // not part of the message, whose fixed texts the message boxes show as they are; a tool that
+  // reports to a person in messages of its own (mksetup) adds it.
+  const std::string& Reason() const noexcept { return FReason; }
+
   const char* what() const noexcept override { return FMessage.c_str(); }
 
  private:
   std::string FMessage;
+  std::string FReason;
 };
 
 // Declares an exception class that adds nothing but its name to its base.

@@ -518,7 +518,10 @@ TEST_F(FmxUtilsTest, CopyOfSourceThatCannotBeOpenedCreatesNothing) {
   EXPECT_TRUE(ListFolder(target).empty());
 }
 
-TEST_F(FmxUtilsTest, FailedReadRaisesReadErrorAndLeavesNoDestination) {
+// A copy that fails leaves the destination as it was: missing when it was missing, and an
+// existing file (an earlier version of the program) whole and unchanged, since the copy is
+// written beside it and takes its name only when complete. No partial file is left either.
+TEST_F(FmxUtilsTest, FailedReadRaisesReadErrorAndLeavesTheDestinationAsItWas) {
   const TBytes program = RandomBytes(20000, 11);
   const std::string source = Put("src.bin", program);
   struct {
@@ -526,8 +529,7 @@ TEST_F(FmxUtilsTest, FailedReadRaisesReadErrorAndLeavesNoDestination) {
     bool targetExisted;
   } cases[] = {
       {0, false},    {5000, false},  // FileRead hands back the 5000 bytes; only the next read fails
-      {8192, false}, {12000, false},
-      {12000, true},  // the old file has lost its contents by then: it goes too
+      {8192, false}, {12000, false}, {0, true}, {12000, true},
   };
   const std::string folder = Folder("Tavrix");
   const std::string target = folder + "/src.bin";
@@ -539,22 +541,27 @@ TEST_F(FmxUtilsTest, FailedReadRaisesReadErrorAndLeavesNoDestination) {
       raised = RaisedBy([&] { CopyFileTo(source, folder); });
     }
     EXPECT_EQ(raised, (TRaised{"EReadError", "Stream read error"})) << c.failAfter;
-    EXPECT_FALSE(EntryExists(target)) << c.failAfter;
+    if (c.targetExisted) {
+      EXPECT_EQ(ReadWholeFile(target), BytesOf("old")) << c.failAfter;
+      EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"src.bin"}) << c.failAfter;
+    } else {
+      EXPECT_TRUE(ListFolder(folder).empty()) << c.failAfter;
+    }
     EXPECT_EQ(ReadWholeFile(source), program);
+    fs::remove(target);
   }
 }
 
-TEST_F(FmxUtilsTest, ShortWriteRaisesWriteErrorAndLeavesNoDestination) {
+TEST_F(FmxUtilsTest, ShortWriteRaisesWriteErrorAndLeavesTheDestinationAsItWas) {
   const TBytes program = RandomBytes(20000, 12);
   const std::string source = Put("src.bin", program);
   struct {
     rlim_t room;
     bool targetExisted;
   } cases[] = {
-      {0, false},
-      {5000, false},  // the first write takes 5000 of 8192 bytes
-      {8192, false},  // the first chunk fits, the second is refused whole
-      {8192, true},
+      {0, false},    {5000, false},  // the first write takes 5000 of 8192 bytes
+      {8192, false},                 // the first chunk fits, the second is refused whole
+      {0, true},     {8192, true},   // an upgrade on a full medium: the old program stays
   };
   const std::string folder = Folder("Tavrix");
   const std::string target = folder + "/src.bin";
@@ -566,9 +573,70 @@ TEST_F(FmxUtilsTest, ShortWriteRaisesWriteErrorAndLeavesNoDestination) {
       raised = RaisedBy([&] { CopyFileTo(source, folder); });
     }
     EXPECT_EQ(raised, (TRaised{"EWriteError", "Stream write error"})) << c.room;
-    EXPECT_FALSE(EntryExists(target)) << c.room;
+    if (c.targetExisted) {
+      EXPECT_EQ(ReadWholeFile(target), BytesOf("old")) << c.room;
+      EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"src.bin"}) << c.room;
+    } else {
+      EXPECT_TRUE(ListFolder(folder).empty()) << c.room;
+    }
     EXPECT_EQ(ReadWholeFile(source), program);
+    fs::remove(target);
   }
+}
+
+// A copy killed part-way (here by the signal of a full medium, which ends the program at the
+// first write beyond the room left) used to leave a truncated program under the final name, the
+// earlier version destroyed. The old program must stay whole, whether the copy goes across file
+// systems or not.
+TEST_F(FmxUtilsTest, ACopyKilledPartWayLeavesTheOldProgramWhole) {
+  const TBytes program = RandomBytes(200000, 14);
+  const std::string folder = Folder("Tavrix");
+  const std::string target = folder + "/tavrix.exe";
+  const struct {
+    const char* what;
+    std::function<void()> copy;
+  } cases[] = {
+      {"the copy of a move", [&] { MoveFileTo(Put("~fs76.exe", program), target); }},
+      {"a copy of its own", [&] { CopyFileTo(Put("src.bin", program), target); }},
+  };
+  for (const auto& c : cases) {
+    WriteWholeFile(target, BytesOf("the old version"));
+    const pid_t pid = fork();
+    if (pid == 0) {
+      rlimit limit{};
+      getrlimit(RLIMIT_FSIZE, &limit);
+      limit.rlim_cur = 50000;
+      signal(SIGXFSZ, SIG_DFL);
+      setrlimit(RLIMIT_FSIZE, &limit);
+      c.copy();
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << c.what;
+    EXPECT_EQ(ReadWholeFile(target), BytesOf("the old version")) << c.what;
+    for (const std::string& name : ListFolder(folder)) {
+      EXPECT_TRUE(name == "tavrix.exe" || name.find(".part") != std::string::npos) << name;
+    }
+  }
+}
+
+// The installer passes the handle of the file that it unpacked. Whatever stands under the
+// file's name by now, the copy takes the open file.
+TEST_F(FmxUtilsTest, ACopyFromAnOpenFileReadsThatFileAndNotItsName) {
+  const std::string source = Put("~fs77.exe", RandomBytes(30000, 15));
+  const TBytes unpacked = ReadWholeFile(source);
+  TFileHandle opened(FileOpen(source, TFileAccess::Read));
+  ASSERT_TRUE(opened.Valid());
+  // Someone swaps another file in under the name.
+  WriteWholeFile(FDir / "other", BytesOf("#!/bin/sh\nsomeone else's script\n"));
+  fs::rename(FDir / "other", source);
+  const std::string folder = Folder("Tavrix");
+  WriteWholeFile(folder + "/tavrix.exe", BytesOf("the old version"));
+  MoveFileTo(source, folder + "/tavrix.exe", opened.Get());
+  EXPECT_EQ(ReadWholeFile(folder + "/tavrix.exe"), unpacked);
+  EXPECT_EQ(ReadWholeFile(source), BytesOf("#!/bin/sh\nsomeone else's script\n"))
+      << "the other file is left where it is";
 }
 
 TEST_F(FmxUtilsTest, PathsLongerThanTheSystemTakesAreRefusedWhole) {

@@ -1,7 +1,10 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -63,6 +66,56 @@ TTempDir::~TTempDir() {
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::remove_all(FPath, ec);
+}
+
+TEntryState EntryState(const std::string& path) {
+  TEntryState state;
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return state;
+  state.Kind = st.st_mode & S_IFMT;
+  state.Inode = st.st_ino;
+  state.Mode = st.st_mode & 07777;
+  if (S_ISREG(st.st_mode)) state.Bytes = ReadWholeFile(path);
+  if (S_ISLNK(st.st_mode)) state.LinkTarget = fs::read_symlink(path).string();
+  return state;
+}
+
+void PrintTo(const TEntryState& state, std::ostream* os) {
+  *os << "{kind " << std::oct << state.Kind << ", mode " << state.Mode << std::dec << ", inode "
+      << state.Inode << ", " << state.Bytes.size() << " bytes";
+  if (!state.LinkTarget.empty()) *os << ", link to " << state.LinkTarget;
+  *os << "}";
+}
+
+const std::vector<TForeignEntry>& ForeignEntries() {
+  static const std::vector<TForeignEntry> entries = {
+      {"a read-only file",
+       [](const std::string& path) {
+         WriteWholeFile(path, BytesOf("someone's file"));
+         return chmod(path.c_str(), 0444) == 0;
+       }},
+      {"a link to a file",
+       [](const std::string& path) {
+         WriteWholeFile(path + ".target", BytesOf("the file linked to"));
+         return symlink((path + ".target").c_str(), path.c_str()) == 0;
+       }},
+      {"a dangling link",
+       [](const std::string& path) {
+         return symlink((path + ".target").c_str(), path.c_str()) == 0;
+       }},
+      {"a link to a folder",
+       [](const std::string& path) {
+         return mkdir((path + ".target").c_str(), 0755) == 0 &&
+                symlink((path + ".target").c_str(), path.c_str()) == 0;
+       }},
+      {"a folder", [](const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }},
+      {"a pipe", [](const std::string& path) { return mkfifo(path.c_str(), 0644) == 0; }},
+      {"a device",  // the null device, under a name of the test's own
+       [](const std::string& path) {
+         return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+       }},
+  };
+  return entries;
 }
 
 namespace {

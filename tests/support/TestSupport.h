@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,32 @@ class TTempDir {
   bool FHadTmpDir = false;
   std::string FOldTmpDir;
 };
+
+// What stands under a name, to show that a call left it alone: its kind (the S_IFMT bits, 0 when
+// nothing stands there), its identity, its permission bits, and a regular file's bytes or a
+// link's target.
+struct TEntryState {
+  unsigned Kind = 0;
+  uint64_t Inode = 0;
+  unsigned Mode = 0;
+  TBytes Bytes;
+  std::string LinkTarget;
+
+  bool operator==(const TEntryState&) const = default;
+};
+TEntryState EntryState(const std::string& path);
+void PrintTo(const TEntryState& state, std::ostream* os);
+
+// The kinds of entries that a program must never open for writing, empty, replace as if they were
+// regular files of its own, or remove: a read-only file, links (to a file, to a folder, to
+// nothing), a folder, a pipe and a device. Make puts one at path; what it links to is made beside
+// path (path + ".target"). Make gives false where the machine does not allow the kind (a device
+// node needs the superuser).
+struct TForeignEntry {
+  const char* Kind;
+  bool (*Make)(const std::string& path);
+};
+const std::vector<TForeignEntry>& ForeignEntries();
 
 // Real files from the machine: a licence text, a program of a megabyte or more, a small
 // program. Each comes from a Debian package every system has; the test fails loudly if absent.
