@@ -43,7 +43,9 @@ void TForm1::Button1Click(TObject* /*sender*/) {
   if (!IsExistingDirectory(folder)) CreateDir(folder);
   const std::string source = FileSource1->FileName();
   const std::string target = MapDrivePath(std::string(InstallFolder) + InstalledFileName);
-  MoveFileTo(source, target);
+  // The handle makes the move take the very file that was unpacked, whatever stands under its
+  // name in the temporary folder by now.
+  MoveFileTo(source, target, FileSource1->TempFileHandle());
   ShellExecute(ShellVerb, target);
   Close();
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <utility>
 
 #include "FileServices.h"
 #include "LZRW1KH.h"
@@ -92,9 +93,6 @@ namespace {
 // One registration for readers that meet "TFileSource" without a published field naming it.
 const bool GFileSourceRegistered = (RegisterClass(TFileSource::StaticClassInfo()), true);
 
-// Gives up on picking a temporary name after this many taken ones.
-constexpr int MaxTempNameAttempts = 1000000;
-
 std::string ExtractExtension(const std::string& fileName) {
   std::size_t at = fileName.find_last_of(std::string(".") + PathDelim);
   if (at == std::string::npos || fileName[at] != '.') return {};
@@ -130,6 +128,9 @@ void TFileSource::SetCompress(bool value) {
 }
 
 std::string TFileSource::FileName() const {
+  if (FOwnsTempFile) {
+    return FTempFile.Valid() && SameFile(FTempFile.Get(), FFileName) ? FFileName : std::string();
+  }
   return FileExists(FFileName) ? FFileName : std::string();
 }
 
@@ -141,53 +142,67 @@ void TFileSource::SetFileName(const std::string& value) {
 }
 
 void TFileSource::DeleteTempFile() {
-  if (FOwnsTempFile) ::DeleteFile(FFileName);
+  if (!FOwnsTempFile) return;
+  FTempListed.Reset();
+  if (FTempFile.Valid()) DeleteFileIfSame(FFileName, FTempFile.Get());
+  FTempFile.Close();
 }
 
-std::string TFileSource::MakeTempFileName() {
+std::string TFileSource::MakeTempFile(TFileHandle& file) {
   const unsigned second = GetLocalTime().Second;
   std::string folder = GetTempPath();
   if (!folder.empty() && IsPathDelimiter(folder.back())) folder.pop_back();
   const std::string base = folder + PathDelim + "~fs" + std::to_string(second);
-  std::string candidate;
   for (int n = 0; n < MaxTempNameAttempts; ++n) {
-    candidate = base + std::to_string(n) + FExtension;
-    // A folder of the name is taken as the name: creating the file fails below, and the open
-    // that follows reports it. Anything else standing there, a link included, is skipped.
-    uint32_t attributes = GetFileAttributes(candidate);
-    if (attributes != faInvalid && (attributes & faDirectory) != 0) return candidate;
-    if (EntryExists(candidate)) continue;
-    THandle handle = FileCreateNew(candidate);
-    if (handle != InvalidHandle) {
-      FileClose(handle);
-      return candidate;
-    }
-    // Someone took the name between the test and the creation: try the next one.
-    if (!LastErrorWasEntryTaken()) return candidate;
+    const std::string candidate = base + std::to_string(n) + FExtension;
+    // Creating only where no entry exists skips whatever stands under a name, a folder or a link
+    // included, and never creates anything through a link.
+    file = TFileHandle(FileCreateNew(candidate));
+    if (file.Valid() || !LastErrorWasEntryTaken()) return candidate;
   }
-  return candidate;
+  throw EFCreateError(Format(SysConst::SFCreateError, {base + "0" + FExtension}),
+                      "the first " + std::to_string(MaxTempNameAttempts) + " names are all taken");
+}
+
+std::string TFileSource::MakeTempFileName() {
+  TFileHandle file;
+  return MakeTempFile(file);
 }
 
 void TFileSource::ReadFileData(TStream& source) {
   // A description that gives "FileData" twice would otherwise leave the first file behind.
   DeleteTempFile();
-  FFileName = MakeTempFileName();
+  TFileHandle file;
+  FFileName = MakeTempFile(file);
   FOwnsTempFile = true;
-  TFileStream file(FFileName, TFileStream::fmOpenWrite);
+  FTempFile = std::move(file);
+  if (!FTempFile.Valid()) {
+    throw EFOpenError(Format(SysConst::SFOpenError, {FFileName}), LastOsErrorText());
+  }
+  FTempListed = TTempFileRegistration(FFileName, FTempFile.Get());
+  // Written through the handle of its creation, so that the bytes land in this very file.
+  THandleStream out(FTempFile.Get());
   if (FCompress) {
     TCompressStream container;
-    container.DecompressStream(source, file);
+    container.DecompressStream(source, out);
   } else {
     uint32_t n = ReadLong(source);
     if (n > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
       throw EReadError(SysConst::SReadError);
     }
-    file.CopyFrom(source, n);
+    out.CopyFrom(source, n);
+  }
+  // Held for reading only from here on: a file that a process holds open for writing cannot be
+  // started as a program. Where the name no longer leads to the file, the writing handle stays.
+  TFileHandle reader(ReopenForReading(FFileName, FTempFile.Get()));
+  if (reader.Valid()) {
+    FTempListed = TTempFileRegistration(FFileName, reader.Get());
+    FTempFile = std::move(reader);
   }
 }
 
 void TFileSource::WriteFileData(TStream& dest) {
-  if (!FileExists(FFileName)) {
+  if (FileName().empty()) {
     throw Exception(Name() + " cannot store file: " + FFileName + " (file is missing)");
   }
   TFileStream file(FFileName, TFileStream::fmOpenRead);

@@ -6,8 +6,10 @@
 #include <string>
 
 #include "Classes.h"
+#include "FileServices.h"
 #include "Streams.h"
 #include "SysUtils.h"
+#include "TempFiles.h"
 
 // Which encoder packs the blocks of a container. Both write the same block format, so the
 // choice changes only the size of the container and the time it takes to make; every reader of
@@ -67,6 +69,14 @@ class TCompressStream : public TObject {
 // component deletes it when it is destroyed or when FileName is assigned. A file named through
 // FileName is never deleted.
 //
+// The component keeps its extraction file open from its creation to its deletion and writes it
+// through that handle, never by name. Whatever it does with the file afterwards goes by that
+// handle too: it deletes the name only while the name is still that file, FileName reads empty
+// once the name stands for another file, and TempFileHandle() lets a move take exactly that file.
+// So in a temporary folder that others can write, nobody can have the component write, install
+// or delete a file of theirs. While the file is open it is also in the process-wide list of
+// TempFiles.h, so that a signal that ends the program deletes it.
+//
 // The plain layout of "FileData" is a 32-bit little-endian size N (at most 2,147,483,647) and
 // the N bytes; the container layout is one container of TCompressStream. Nothing in the value
 // says which layout it has: Compress decides.
@@ -85,7 +95,9 @@ class TFileSource : public TComponent {
   void SetDisplayLabel(const std::string& value) { FDisplayLabel = value; }
   const std::string& Extension() const { return FExtension; }
   void SetExtension(const std::string& value) { FExtension = value; }
-  // The held file name if a file (not a folder) of that name exists now, else empty.
+  // The held file name if a file (not a folder) of that name exists now, else empty. For the
+  // own temporary extraction file, the name must still stand for the file that the component
+  // holds open.
   std::string FileName() const;
   // Deletes the temporary extraction file the component owns (even when value names it), then
   // holds value as a file of the user's and takes Extension from it: from its last "." to the
@@ -101,14 +113,18 @@ class TFileSource : public TComponent {
   // The held file name whether or not the file exists, and whether it is the component's own.
   const std::string& HeldFileName() const { return FFileName; }
   bool OwnsTempFile() const { return FOwnsTempFile; }
+  // The open handle of the own temporary extraction file, InvalidHandle when there is none. It
+  // stays the component's: pass it to MoveFileTo so that the move takes exactly this file.
+  THandle TempFileHandle() const { return FTempFile.Get(); }
 
   // Unpacks the whole "FileData" value (source positioned at 0) into a new temporary extraction
   // file. The name is recorded and owned before anything can fail, so a file that a failure
   // leaves behind still goes with the component. An earlier temporary extraction file of this
-  // component is deleted first. Raises EFOpenError when the temporary file cannot be opened,
-  // EReadError "Stream read error" when the value ends early (or, plain, holds a size of 2 GiB
-  // or more), Exception "Wrong file type" when a container does not start with its signature,
-  // EWriteError when the disk takes less than it is given.
+  // component is deleted first. Raises EFOpenError "Cannot open file %s" with the candidate name
+  // when the temporary folder cannot take the file, EFCreateError when every candidate name is
+  // taken (see MakeTempFileName), EReadError "Stream read error" when the value ends early (or,
+  // plain, holds a size of 2 GiB or more), Exception "Wrong file type" when a container does not
+  // start with its signature, EWriteError when the disk takes less than it is given.
   virtual void ReadFileData(TStream& source);
   // Packs the held file into dest. Raises Exception "<Name> cannot store file: <file> (file is
   // missing)" when no file of the held name exists (nothing is written), EFOpenError when it
@@ -116,18 +132,28 @@ class TFileSource : public TComponent {
   virtual void WriteFileData(TStream& dest);
 
   // Picks "~fs" + the current second + a counter + Extension in the temporary folder and creates
-  // that file, empty and private to the user, only if no entry of the name exists (never
-  // through a symbolic link); a taken name moves on to the next counter. A folder of the name is
-  // not skipped: its creation fails, and so does the open that follows.
+  // that file, empty and private to the user, only where no entry of the name exists: an entry
+  // of any kind (a file, a folder, a link, a pipe) moves on to the next counter, and nothing is
+  // ever created through a link. The file is closed again; the caller owns it. When the folder
+  // cannot take a file, the name comes back all the same and its use fails. Raises EFCreateError
+  // "Cannot create file %s" (with the first candidate) when the first MaxTempNameAttempts
+  // counters are all taken.
   std::string MakeTempFileName();
-  // Deletes the owned temporary extraction file; the outcome is ignored and neither the name
-  // nor the ownership changes.
+  // Deletes the owned temporary extraction file if its name still stands for the file that the
+  // component created, and closes it; the outcome is ignored and neither the name nor the
+  // ownership changes.
   void DeleteTempFile();
+
+  // How many counters MakeTempFileName tries within one second.
+  static constexpr int MaxTempNameAttempts = 10000;
 
   void DefineProperties(TFiler& filer) override;
 
  private:
   bool IsFileNameStored() const { return !FStore; }
+  // MakeTempFileName's work: the name, and in file the created file, left open (not valid when
+  // the folder cannot take a file).
+  std::string MakeTempFile(TFileHandle& file);
 
   bool FCompress = false;
   std::string FDisplayLabel;
@@ -136,4 +162,7 @@ class TFileSource : public TComponent {
   bool FStore = false;
   bool FOwnsTempFile = false;
   TBlockEncoder FEncoder = TBlockEncoder::beGreedy;
+  // The own temporary extraction file, open while the component owns it; its listing goes first.
+  TFileHandle FTempFile;
+  TTempFileRegistration FTempListed;
 };

@@ -314,6 +314,60 @@ TEST_F(SetupTest, FailedInstallsShowTheirBoxAndKeepTheLicencePage) {
   }
 }
 
+// In a temporary folder that others can write, someone may put a file of theirs under the name
+// of the unpacked program before "Accept". What was unpacked is installed or nothing is: never
+// the other file, which is not deleted either, since the setup program did not make it.
+TEST_F(SetupTest, AProgramFileSwappedBeforeAcceptIsNeverInstalled) {
+  const TBytes script = BytesOf("#!/bin/sh\necho someone else's script\n");
+  const struct {
+    const char* how;
+    std::function<void(const std::string& unpacked, const std::string& other)> swap;
+  } cases[] = {
+      {"another file renamed over it",
+       [](const std::string& unpacked, const std::string& other) { fs::rename(other, unpacked); }},
+      {"a link to another file in its place",
+       [](const std::string& unpacked, const std::string& other) {
+         fs::remove(unpacked);
+         fs::create_symlink(other, unpacked);
+       }},
+      {"removed, and another file made under its name",
+       [&](const std::string& unpacked, const std::string& other) {
+         fs::remove(unpacked);
+         WriteWholeFile(unpacked, script);
+         fs::remove(other);
+       }},
+  };
+  for (const auto& c : cases) {
+    Boxes.clear();
+    std::string unpacked;
+    const std::string other = Home() + "/other.sh";
+    int code = RunWith([&] {
+      unpacked = Form1->FileSource1->FileName();
+      WriteWholeFile(other, script);
+      Click("BtnSetup");
+      c.swap(unpacked, other);
+      Click("Button1");  // Accept
+      ASSERT_EQ(Boxes.size(), 1u) << c.how;
+      EXPECT_EQ(Boxes[0].Text, "Cannot move file ") << c.how;
+      Click("Button2");
+    });
+    EXPECT_EQ(code, 0) << c.how;
+    EXPECT_TRUE(Started.empty()) << c.how;
+    EXPECT_FALSE(fs::exists(Target())) << c.how << ": something was installed";
+    DoneApplicationObjects();
+    EXPECT_TRUE(fs::exists(fs::symlink_status(unpacked))) << c.how << ": another's file went";
+    fs::remove(unpacked);
+    std::error_code ec;
+    fs::remove(other, ec);
+    fs::remove_all(Home() + "/Tavrix", ec);
+    InitApplicationObjects().SetExeName("/opt/tavrix-setup");
+    Application->MessageBoxHook = [this](const std::string& t, const std::string& cap, uint32_t f) {
+      Boxes.push_back({t, cap, f});
+      return 1;
+    };
+  }
+}
+
 TEST_F(SetupTest, RunningTargetCannotBeOverwritten) {
   fs::create_directory(Home() + "/Tavrix");
   fs::copy_file("/usr/bin/sleep", Target());

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "SystemServices.h"
 #include "TestSupport.h"
@@ -257,42 +258,113 @@ TEST(FileSourceTest, TemporaryNamesFollowSecondAndCounterAndAreCreatedPrivate) {
   });
 }
 
-TEST(FileSourceTest, TakenNamesAreSkippedWithoutFollowingLinksButAFolderIsNot) {
+// Whatever stands under a candidate name, put there by someone else in a temporary folder that
+// others can write, is skipped: the component creates its file under the next counter, never
+// writes through a link, and deletes nothing but its own file.
+TEST(FileSourceTest, EveryTakenNameIsSkippedAndOnlyTheOwnFileIsDeleted) {
   TTempDir tmp(true);
   TTempDir elsewhere;
-  // Whatever the second, counter 0 is taken: by a file, by a link to a file that does not
-  // exist yet (which must not be created through it), or by a folder.
-  for (int s = 0; s < 60; ++s) {
-    std::string stem = tmp / ("~fs" + std::to_string(s));
-    WriteWholeFile(stem + "0.exe", BytesOf("occupied"));
-    fs::create_symlink(elsewhere / ("target" + std::to_string(s)), stem + "0.lnk");
-    fs::create_directory(stem + "0.dir");
-  }
-  {
-    TFileSource byFile(nullptr), byLink(nullptr), byFolder(nullptr);
-    byFile.SetExtension(".exe");
-    byLink.SetExtension(".lnk");
-    byFolder.SetExtension(".dir");
-    TBytesStream v1(PlainValue(BytesOf("one")));
-    byFile.ReadFileData(v1);
-    EXPECT_EQ(byFile.FileName().back(), 'e');
-    EXPECT_NE(byFile.FileName().find("1.exe"), std::string::npos) << byFile.FileName();
-    TBytesStream v2(PlainValue(BytesOf("two")));
-    byLink.ReadFileData(v2);
-    EXPECT_NE(byLink.FileName().find("1.lnk"), std::string::npos) << byLink.FileName();
-    EXPECT_TRUE(elsewhere.Names().empty()) << "nothing was written through the link";
-    TBytesStream v3(PlainValue(BytesOf("three")));
-    try {
-      byFolder.ReadFileData(v3);
-      FAIL() << "a folder of the candidate's name must not be skipped";
-    } catch (const EFOpenError& e) {
-      EXPECT_EQ(e.Message().rfind("Cannot open file " + tmp.Path() + "/~fs", 0), 0u) << e.Message();
-      EXPECT_EQ(e.Message().substr(e.Message().size() - 5), "0.dir");
+  fs::create_directory(elsewhere / "folder");
+  const struct {
+    const char* kind;
+    const char* extension;
+    std::function<void(const std::string&)> plant;
+  } cases[] = {
+      {"a file", ".exe", [](const std::string& at) { WriteWholeFile(at, BytesOf("other's")); }},
+      // A link to a file that does not exist yet: it must not be created through the link.
+      {"a dangling link", ".lnk",
+       [&](const std::string& at) { fs::create_symlink(elsewhere / "target", at); }},
+      {"a folder", ".dir", [](const std::string& at) { fs::create_directory(at); }},
+      // Taken for a folder by an attribute test, it used to end the start-up and be deleted.
+      {"a link to a folder", ".dln",
+       [&](const std::string& at) { fs::create_directory_symlink(elsewhere / "folder", at); }},
+      {"a pipe", ".fifo", [](const std::string& at) { ASSERT_EQ(mkfifo(at.c_str(), 0600), 0); }},
+  };
+  for (const auto& c : cases) {
+    // Whatever the second, counter 0 is taken.
+    for (int s = 0; s < 60; ++s) c.plant(tmp / ("~fs" + std::to_string(s) + "0" + c.extension));
+    {
+      TFileSource source(nullptr);
+      source.SetExtension(c.extension);
+      TBytesStream value(PlainValue(BytesOf("mine")));
+      source.ReadFileData(value);
+      const std::string name = source.FileName();
+      EXPECT_EQ(name.substr(name.size() - std::string(c.extension).size() - 1),
+                std::string("1") + c.extension)
+          << c.kind;
+      EXPECT_EQ(ReadWholeFile(name), BytesOf("mine")) << c.kind;
     }
-    EXPECT_TRUE(byFolder.OwnsTempFile()) << "the name stays recorded after the failure";
+    EXPECT_EQ(tmp.Names().size(), 60u * (&c - cases + 1)) << c.kind << ": the planted entries stay";
   }
-  // The occupants are untouched; only the components' own files came and went.
-  EXPECT_EQ(tmp.Names().size(), 180u);
+  EXPECT_EQ(ListFolder(elsewhere.Path()), std::vector<std::string>{"folder"})
+      << "nothing was written through a link";
+}
+
+// A name that someone else takes after the component made its file (removing the component's
+// file, or swapping another in) is no longer the component's: FileName reads empty and the
+// destruction leaves the other's entry alone.
+TEST(FileSourceTest, ANameTakenOverByAnotherFileIsNotDeleted) {
+  TTempDir tmp(true);
+  const struct {
+    const char* how;
+    std::function<void(const std::string&)> swap;
+  } cases[] = {
+      {"another file renamed over it",
+       [&](const std::string& name) {
+         WriteWholeFile(tmp / "other", BytesOf("other's"));
+         fs::rename(tmp / "other", name);
+       }},
+      {"removed, then a link put there",
+       [](const std::string& name) {
+         fs::remove(name);
+         fs::create_symlink("/etc/hostname", name);
+       }},
+  };
+  for (const auto& c : cases) {
+    std::string name;
+    {
+      TFileSource source(nullptr);
+      TBytesStream value(PlainValue(BytesOf("mine")));
+      source.ReadFileData(value);
+      name = source.FileName();
+      c.swap(name);
+      EXPECT_EQ(source.FileName(), "") << c.how;
+    }
+    EXPECT_TRUE(EntryExists(name)) << c.how << ": another's entry was deleted";
+    fs::remove(name);
+  }
+}
+
+TEST(FileSourceTest, WhenEveryCounterIsTakenTheReadRaisesCreateError) {
+  TTempDir tmp(true);
+  InOneSecond([&](unsigned second) {
+    // The names of this second and the next, in case the clock moves on meanwhile.
+    for (unsigned s : {second, (second + 1) % 60}) {
+      for (int n = 0; n < TFileSource::MaxTempNameAttempts; ++n) {
+        const std::string name = tmp / ("~fs" + std::to_string(s) + std::to_string(n) + ".exe");
+        if (!EntryExists(name)) fs::create_symlink("/nonexistent", name);
+      }
+    }
+    const std::size_t planted = tmp.Names().size();
+    // Planting takes a while: the second in which the component picks its name must be one of
+    // the two, or the attempt is repeated.
+    const unsigned used = GetLocalTime().Second;
+    if (used != second && used != (second + 1) % 60) return false;
+    TFileSource source(nullptr);
+    source.SetExtension(".exe");
+    TBytesStream value(PlainValue(BytesOf("mine")));
+    try {
+      source.ReadFileData(value);
+      if (GetLocalTime().Second != used) return false;
+      ADD_FAILURE() << "a name that exists was used: " << source.HeldFileName();
+    } catch (const EFCreateError& e) {
+      if (GetLocalTime().Second != used) return false;
+      EXPECT_EQ(e.Message(),
+                "Cannot create file " + tmp / ("~fs" + std::to_string(used) + "0.exe"));
+    }
+    EXPECT_EQ(tmp.Names().size(), planted) << "nothing created, nothing deleted";
+    return true;
+  });
 }
 
 TEST(FileSourceTest, ReadingTwiceDeletesTheEarlierFile) {
@@ -568,12 +640,13 @@ TEST(FileSourceFormTest, SecondSourceFailingStillRemovesTheFirstOnesFile) {
 }
 
 TEST(FileSourceFormTest, TemporaryFolderThatCannotTakeTheFileFailsTheRead) {
-  TTempDir tmp(true);
   TTempDir files;
   WriteWholeFile(files / "app.exe", BytesOf("program"));
   WriteWholeFile(files / "licence.txt", BytesOf("licence"));
   TBytes form = DescribeInstaller(files / "app.exe", files / "licence.txt");
-  for (int s = 0; s < 60; ++s) fs::create_directory(tmp / ("~fs" + std::to_string(s) + "0.exe"));
+  // A folder in which not even the superuser can make a file.
+  TTempDir tmp(true);
+  setenv("TMPDIR", "/proc", 1);
   {
     TSourcesRoot root;
     TBytesStream in(form);
@@ -582,13 +655,12 @@ TEST(FileSourceFormTest, TemporaryFolderThatCannotTakeTheFileFailsTheRead) {
       FAIL();
     } catch (const EReadError& e) {
       EXPECT_EQ(
-          e.Message().rfind(
-              "Error reading FileSource1.FileData: Cannot open file " + tmp.Path() + "/~fs", 0),
+          e.Message().rfind("Error reading FileSource1.FileData: Cannot open file /proc/~fs", 0),
           0u)
           << e.Message();
     }
   }
-  EXPECT_EQ(tmp.Names().size(), 60u) << "only the folders remain";
+  setenv("TMPDIR", tmp.Path().c_str(), 1);
 }
 
 }  // namespace
