@@ -613,6 +613,7 @@ void TReader::ReadRootComponent(TComponent* root) {
     if (root->Name().empty()) root->SetName(name);
     root->ReadState(*this);
     root->SetLoadingState(0, csReading);
+    CheckRootFields();
     ResolveFixups();
     for (TComponent* c : FLoaded) c->Loaded();
     FLoaded.clear();
@@ -624,10 +625,28 @@ void TReader::ReadRootComponent(TComponent* root) {
   }
 }
 
-void TReader::ReadData(TComponent* instance) {
-  TDepthGuard depth(FDepth);
+void TReader::CheckRootFields() {
+  std::string missing;
+  for (const TClassInfo* c = &FRoot->ClassInfo(); c; c = c->Parent) {
+    for (const TFieldInfo& field : c->Fields) {
+      if (FRoot->FindComponent(field.Name)) continue;
+      if (!missing.empty()) missing += ", ";
+      missing += field.Name;
+    }
+  }
+  if (!missing.empty()) {
+    throw EReadError(Format(SysConst::SMissingComponents, {FRoot->ClassName(), missing}));
+  }
+}
+
+void TReader::ReadProperties(TComponent* instance) {
   while (!EndOfList()) ReadProperty(*instance, *instance);
   ReadListEnd();
+}
+
+void TReader::ReadData(TComponent* instance) {
+  TDepthGuard depth(FDepth);
+  ReadProperties(instance);
   TComponent* childOwner = instance->GetChildOwner();
   TRestore<TComponent*> owner(FOwner, childOwner ? childOwner : FRoot);
   TRestore<TComponent*> parent(FParent, instance->GetChildParent());

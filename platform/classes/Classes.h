@@ -41,6 +41,8 @@ inline constexpr const char* SAssignError = "Cannot assign a %s to a %s";
 inline constexpr const char* SNestedTooDeeply = "Form description is nested too deeply";
 inline constexpr const char* SFieldClassMismatch =
     "Component %s does not fit its field of class %s";
+inline constexpr const char* SMissingComponents =
+    "The form description lacks components that %s declares: %s";
 }  // namespace SysConst
 
 // --- Published methods and events ----------------------------------------------------------------
@@ -485,7 +487,11 @@ class TReader : public TFiler {
   explicit TReader(TStream& stream) : TFiler(stream) {}
 
   // Reads the signature and one object tree into root, whose class the caller has chosen.
-  // Every component read is told Loaded() once the whole tree is in.
+  // Every component read is told Loaded() once the whole tree is in. A description that lacks a
+  // component for one of the root class's published fields is refused with EReadError "The form
+  // description lacks components that %s declares: %s" (the class, the missing names), since the
+  // class's code relies on every one of them; the components read so far stay for the caller to
+  // destroy, and none of them is told Loaded().
   void ReadRootComponent(TComponent* root);
 
   void DefineProperty(const std::string& name, const TReaderProc& readData,
@@ -515,6 +521,15 @@ class TReader : public TFiler {
 
   // Used by TComponent::ReadState: the properties, then the children.
   void ReadData(TComponent* instance);
+  // A property list, up to and with its end marker, into instance; each property fails as in a
+  // whole description ("Error reading %s.%s: %s").
+  void ReadProperties(TComponent* instance);
+
+  // The pieces of the object structure, for walkers of the format (FormTree.h): the signature
+  // ("Invalid stream format" when it is wrong) and an object's optional prefix (flags and child
+  // position; both 0 without one).
+  void ReadSignature();
+  void ReadPrefix(uint8_t& flags, int32_t& childPos);
 
  private:
   struct TFixup {
@@ -523,9 +538,8 @@ class TReader : public TFiler {
     std::string Name;
   };
 
-  void ReadSignature();
-  void ReadPrefix(uint8_t& flags, int32_t& childPos);
   TComponent* ReadComponent();
+  void CheckRootFields();
   void ReadProperty(TPersistent& instance, TComponent& component);
   void ReadPropValue(TPersistent& instance, const TPropInfo& prop);
   void PropValueError();
@@ -570,10 +584,12 @@ class TWriter : public TFiler {
 
   // Used by TComponent::WriteState.
   void WriteData(TComponent* instance);
+  // instance's published properties that are stored and differ from their default, then its
+  // defined ones, without an end marker.
+  void WriteProperties(TPersistent& instance);
 
  private:
   void WriteComponent(TComponent* component);
-  void WriteProperties(TPersistent& instance);
   void WriteProperty(TPersistent& instance, const TPropInfo& prop);
   void WritePropName(const std::string& name);
 

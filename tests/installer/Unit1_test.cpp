@@ -450,4 +450,37 @@ TEST_F(SetupTest, AnUnpackableFileEndsStartUpWithTheApplicationErrorBox) {
   }
 }
 
+// A form that mksetup build used to take but that lacks a component of TForm1 crashed the setup
+// program, at start or at "Accept". It ends the start-up as a form that cannot be built.
+TEST_F(SetupTest, AFormThatLacksAComponentOfTheMainFormEndsStartUp) {
+  for (const char* missing : {"FileSource1", "FileSource2", "Memo1"}) {
+    Boxes.clear();
+    std::string text = FormText();
+    text = WithFileData(text, "FileSource1", PackedValue(SystemSmallProgram()));
+    text = WithFileData(text, "FileSource2", PackedValue(SystemLicenceText()));
+    // The object, from its line to its own "end" at the same indentation.
+    const std::size_t at = text.find(std::string("object ") + missing + ":");
+    const std::size_t lineStart = text.rfind('\n', at) + 1;
+    const std::string indent = text.substr(lineStart, at - lineStart);
+    const std::size_t end = text.find("\n" + indent + "end\n", at) + indent.size() + 5;
+    text.erase(lineStart, end - lineStart);
+    RegisterForm(text);
+    bool windowShown = false;
+    QTimer::singleShot(0, [&] { windowShown = WidgetOf("Form1") != nullptr; });
+    const int code = RunApplication();
+    EXPECT_EQ(code, 1) << missing;
+    EXPECT_FALSE(windowShown) << missing;
+    ASSERT_EQ(Boxes.size(), 1u) << missing;
+    EXPECT_EQ(Boxes[0].Caption, "Application Error") << missing;
+    EXPECT_EQ(Boxes[0].Text,
+              std::string("Exception EReadError in module tavrix-setup at 00000000.\n"
+                          "The form description lacks components that TForm1 "
+                          "declares: ") +
+                  missing + ".")
+        << missing;
+    EXPECT_EQ(Application->ComponentCount(), 0) << missing;
+    EXPECT_TRUE(TempNames().empty()) << missing << ": temporary files outlived the failed start";
+  }
+}
+
 }  // namespace

@@ -524,6 +524,30 @@ TEST(FormReaderTest, UnknownClassAndBadSignatureAreReadErrors) {
   }
 }
 
+// The class's code relies on every component that it declares a field for; a description
+// without one is refused rather than leaving the field empty.
+TEST(FormReaderTest, ADescriptionThatLacksAComponentOfAFieldIsRefused) {
+  for (const char* left : {"Gadget1", "Gadget2"}) {
+    auto sample = MakeSample();
+    sample->Gadget1->SetBuddy(nullptr);  // a reference that would outlive Gadget2
+    delete sample->FindComponent(left);
+    const TBytes bytes = Describe(*sample);
+    GCreated = GDestroyed = 0;
+    {
+      TPanelRoot root;
+      try {
+        ReadInto(bytes, root);
+        ADD_FAILURE() << "read without " << left;
+      } catch (const EReadError& e) {
+        EXPECT_EQ(
+            e.Message(),
+            std::string("The form description lacks components that TPanelRoot declares: ") + left);
+      }
+    }
+    EXPECT_EQ(GDestroyed, GCreated) << left;
+  }
+}
+
 TEST(FormReaderTest, EveryTruncationFailsCleanlyAndLeavesNothingBehind) {
   TBytes bytes = Describe(*MakeSample());
   for (std::size_t n = 0; n < bytes.size(); ++n) {
