@@ -25,6 +25,11 @@ constexpr std::size_t AtBlockOffset = 16;
 constexpr std::size_t AtBlockSize = 24;
 constexpr std::size_t AtBlockCrc = 32;
 constexpr std::size_t AtTrailerCrc = 36;
+// rwxr-xr-x: an image is a program that anyone may run.
+constexpr std::filesystem::perms ExecutablePermissions =
+    std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+    std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+    std::filesystem::perms::others_exec;
 // The block is read in pieces of this size, so a read never asks the stream for more than it
 // can take in one call.
 constexpr int32_t ReadPiece = 1 << 20;
@@ -250,21 +255,6 @@ TImageCheck Unreadable(const std::string& path, const std::string& why) {
               "The setup program file " + path + " cannot be read: " + why);
 }
 
-// Makes a new, empty file of a free name beside path and returns its name.
-std::string CreateTempBeside(const std::string& path) {
-  constexpr int Attempts = 100;
-  for (int n = 0; n < Attempts; ++n) {
-    std::string candidate = path + ".part" + std::to_string(n);
-    THandle handle = FileCreateNew(candidate);
-    if (handle != InvalidHandle) {
-      FileClose(handle);
-      return candidate;
-    }
-    if (!LastErrorWasEntryTaken()) break;
-  }
-  throw EFCreateError(Format(SysConst::SFCreateError, {path}));
-}
-
 }  // namespace
 
 uint32_t Crc32(const void* data, std::size_t size, uint32_t crc) {
@@ -385,25 +375,14 @@ void WriteInstallerImage(const std::string& imagePath, const std::string& stubPa
   if (stubSize < 0) throw EReadError(SysConst::SReadError);
   const std::string trailer = MakeImageTrailer(static_cast<uint64_t>(stubSize), block);
 
-  const std::string temp = CreateTempBeside(imagePath);
-  try {
-    {
-      TFileStream image(temp, TFileStream::fmOpenWrite);
-      stub.SetPosition(0);
-      image.CopyFrom(stub, stubSize);
-      image.WriteBuffer(block.data(), static_cast<int32_t>(block.size()));
-      image.WriteBuffer(trailer.data(), static_cast<int32_t>(trailer.size()));
-    }
-    namespace fs = std::filesystem;
-    std::error_code error;
-    fs::permissions(temp,
-                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                        fs::perms::others_read | fs::perms::others_exec,
-                    fs::perm_options::replace, error);
-    if (!error) fs::rename(temp, imagePath, error);
-    if (error) throw EFCreateError(Format(SysConst::SFCreateError, {imagePath}));
-  } catch (...) {
-    DeleteFile(temp);
-    throw;
-  }
+  TReplacingFileStream image(imagePath);
+  stub.SetPosition(0);
+  image.CopyFrom(stub, stubSize);
+  image.WriteBuffer(block.data(), static_cast<int64_t>(block.size()));
+  image.WriteBuffer(trailer.data(), static_cast<int64_t>(trailer.size()));
+  std::error_code error;
+  std::filesystem::permissions(image.FileName(), ExecutablePermissions,
+                               std::filesystem::perm_options::replace, error);
+  if (error) throw EFCreateError(Format(SysConst::SFCreateError, {imagePath}), error.message());
+  image.Commit();
 }

@@ -2,7 +2,9 @@
 // installer images built with the installer's own form and with a form of the user's, and
 // errors reported on standard error with a non-zero status.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +12,7 @@
 
 #include "FileSrc.h"
 #include "InstallerImage.h"
+#include "LZRW1KH.h"
 #include "TestSupport.h"
 
 namespace {
@@ -191,7 +194,7 @@ void SeeObject(TReader& reader, TStream& stream, std::map<std::string, TSeenObje
     ASSERT_EQ(reader.ReadValue(), TValueType::vaBinary);
     uint8_t length[4];
     stream.ReadBuffer(length, 4);
-    std::string value(length[0] | length[1] << 8 | length[2] << 16 | length[3] << 24, '\0');
+    std::string value(LoadLE32(length), '\0');
     stream.ReadBuffer(value.data(), static_cast<int32_t>(value.size()));
     object.FileData = value;
   }
@@ -237,6 +240,28 @@ TBytes Unpacked(const std::string& value, bool compress) {
 
 const std::vector<std::string> AttachedProps = {"Compress", "Extension", "Store",
                                                 "Left",     "Top",       "FileData"};
+
+// The installer's own form in text form, which holds every component that the setup program's
+// main form needs, so that mksetup build takes it.
+std::string OwnForm() {
+  const TBytes text = ReadWholeFile(TAVRIX_RESOURCES_DIR "/TFORM1.txt");
+  return std::string(text.begin(), text.end());
+}
+
+// form with more objects (text, each line indented for the form's children) before its end.
+std::string WithObjects(std::string form, const std::string& objects) {
+  const std::size_t end = form.rfind("end");
+  return form.insert(end, objects);
+}
+
+// form with lines added after the properties of the object named (the installer's file sources
+// have no children), or the object left out when the lines are nullptr.
+std::string WithObjectChanged(std::string form, const std::string& name, const char* lines) {
+  const std::size_t at = form.find("  object " + name + ":");
+  const std::size_t end = form.find("\n  end\n", at) + 1;
+  if (!lines) return form.erase(at, end + 6 - at);
+  return form.insert(end, lines);
+}
 
 class MksetupBuildTest : public ::testing::Test {
  protected:
@@ -299,9 +324,10 @@ TEST_F(MksetupBuildTest, WithoutFormTheInstallerFormCarriesProgramAndLicence) {
 TEST_F(MksetupBuildTest, WithFormEachStoredFileSourceCarriesTheFileItNames) {
   fs::create_directories(FDir / "forms/payload");
   WriteWholeFile(FDir / "forms/payload/app.bin", ReadWholeFile(FProgram));
-  const std::string form =
-      "object Box: TDataModule\n"
-      "  Caption = 'Custom'\n"
+  const std::string form = WithObjects(
+      WithObjectChanged(
+          WithObjectChanged(OwnForm(), "FileSource1", "    FileName = 'payload/app.bin'\n"),
+          "FileSource2", ("    FileName = '" + FLicence + "'\n").c_str()),
       "  object Packed: TFileSource\n"
       "    Compress = True\n"
       "    Extension = '.bin'\n"
@@ -315,17 +341,16 @@ TEST_F(MksetupBuildTest, WithFormEachStoredFileSourceCarriesTheFileItNames) {
       "    object Plain: TFileSource\n"
       "      Compress = False\n"
       "      FileName = '" +
-      FLicence +
-      "'\n"
-      "      Store = True\n"
-      "    end\n"
-      "  end\n"
-      "  object NameOnly: TFileSource\n"
-      "    Compress = False\n"
-      "    FileName = 'payload/app.bin'\n"
-      "    Store = False\n"
-      "  end\n"
-      "end\n";
+          FLicence +
+          "'\n"
+          "      Store = True\n"
+          "    end\n"
+          "  end\n"
+          "  object NameOnly: TFileSource\n"
+          "    Compress = False\n"
+          "    FileName = 'payload/app.bin'\n"
+          "    Store = False\n"
+          "  end\n");
   WriteWholeFile(FDir / "forms/form.txt", BytesOf(form));
   // mksetup runs in the test's own folder, so the relative name works only from the form's.
   TRun run =
@@ -333,12 +358,17 @@ TEST_F(MksetupBuildTest, WithFormEachStoredFileSourceCarriesTheFileItNames) {
   ASSERT_EQ(run.Status, 0) << run.Err;
 
   std::map<std::string, TSeenObject> objects = ObjectsOfImage(FImage);
-  EXPECT_EQ(objects["Box"].Props, std::vector<std::string>{"Caption"});
   EXPECT_EQ(objects["Panel"].Props, std::vector<std::string>{"FileName"}) << "not a file source";
-  EXPECT_EQ(objects["Packed"].Props, AttachedProps);
+  // The Extension comes out as reading the form leaves it: the form's own, or, after a FileName
+  // that sets it, the FileName's.
+  for (const char* name : {"Packed", "FileSource1", "FileSource2"}) {
+    EXPECT_EQ(objects[name].Props, AttachedProps) << name;
+  }
   ASSERT_TRUE(objects["Packed"].FileData);
   EXPECT_EQ(Unpacked(*objects["Packed"].FileData, true), ReadWholeFile(FProgram));
-  EXPECT_EQ(objects["Plain"].Props, (std::vector<std::string>{"Compress", "Store", "FileData"}));
+  EXPECT_EQ(Unpacked(*objects["FileSource2"].FileData, true), ReadWholeFile(FLicence));
+  EXPECT_EQ(objects["Plain"].Props,
+            (std::vector<std::string>{"Compress", "Extension", "Store", "FileData"}));
   ASSERT_TRUE(objects["Plain"].FileData);
   EXPECT_EQ(objects["Plain"].FileData->size(), 4 + fs::file_size(FLicence)) << "plain layout";
   EXPECT_EQ(Unpacked(*objects["Plain"].FileData, false), ReadWholeFile(FLicence));
@@ -399,20 +429,14 @@ TEST_F(MksetupBuildTest, BestPacksEveryCompressedFileSourceSmaller) {
 
 TEST_F(MksetupBuildTest, FailuresLeaveNoImageBehind) {
   fs::create_directories(FDir / "forms");
-  WriteWholeFile(FDir / "forms/missing.txt", BytesOf("object Box: TDataModule\n"
-                                                     "  object FileSource1: TFileSource\n"
-                                                     "    Compress = True\n"
-                                                     "    FileName = 'payload/gone.exe'\n"
-                                                     "    Store = True\n"
-                                                     "  end\n"
-                                                     "end\n"));
-  WriteWholeFile(FDir / "forms/nameonly.txt", BytesOf("object Box: TDataModule\n"
-                                                      "  object FileSource1: TFileSource\n"
-                                                      "    Compress = False\n"
-                                                      "    FileName = 'x'\n"
-                                                      "    Store = False\n"
-                                                      "  end\n"
-                                                      "end\n"));
+  WriteWholeFile(
+      FDir / "forms/missing.txt",
+      BytesOf(WithObjectChanged(OwnForm(), "FileSource1", "    FileName = 'payload/gone.exe'\n")));
+  WriteWholeFile(FDir / "forms/nameonly.txt",
+                 BytesOf(WithObjectChanged(OwnForm(), "FileSource1",
+                                           "    FileName = 'x'\n    Store = False\n")));
+  WriteWholeFile(FDir / "forms/nolicence.txt",
+                 BytesOf(WithObjectChanged(OwnForm(), "FileSource2", nullptr)));
   WriteWholeFile(FDir / "forms/bad.txt", BytesOf("object Box: TDataModule\n  Left = \nend\n"));
   ASSERT_EQ(Mksetup(FDir, {"build", "--program", FStub, "--licence", FLicence, "--stub", FStub,
                            "-o", FDir / "image1"})
@@ -433,21 +457,25 @@ TEST_F(MksetupBuildTest, FailuresLeaveNoImageBehind) {
     int status;
     std::string err;  // the start of standard error
   } cases[] = {
-      {"a FileName that is missing", build({"--form", FDir / "forms/missing.txt"}), 1,
+      {"a FileName that is missing",
+       build({"--form", FDir / "forms/missing.txt", "--licence", FLicence}), 1,
        "mksetup: FileSource1 cannot store file: " + (FDir / "forms/payload/gone.exe") +
            " (file is missing)\n"},
       {"a program that is missing", build({"--program", FDir / "gone", "--licence", FLicence}), 1,
        "mksetup: FileSource1 cannot store file: " + (FDir / "gone") + " (file is missing)\n"},
       {"a form that is missing", build({"--form", FDir / "forms/gone.txt"}), 1,
-       "mksetup: Cannot open file " + (FDir / "forms/gone.txt")},
+       "mksetup: Cannot open file " + (FDir / "forms/gone.txt") + ": No such file or directory\n"},
       {"a form that does not parse", build({"--form", FDir / "forms/bad.txt"}), 1,
        "mksetup: " + (FDir / "forms/bad.txt") + ": "},
-      {"a licence for a form without FileSource2",
-       build({"--form", FDir / "forms/missing.txt", "--program", FProgram, "--licence", FLicence}),
-       1, "mksetup: The form has no file source named FileSource2\n"},
+      {"a form without FileSource2",
+       build(
+           {"--form", FDir / "forms/nolicence.txt", "--program", FProgram, "--licence", FLicence}),
+       1,
+       "mksetup: " + (FDir / "forms/nolicence.txt") +
+           " lacks components that the setup program's main form needs: FileSource2\n"},
       {"a program for a file source that stores none",
-       build({"--form", FDir / "forms/nameonly.txt", "--program", FProgram}), 1,
-       "mksetup: FileSource1 has Store False and cannot carry the file " + FProgram + "\n"},
+       build({"--form", FDir / "forms/nameonly.txt", "--program", FProgram, "--licence", FLicence}),
+       1, "mksetup: FileSource1 has Store False and cannot carry the file " + FProgram + "\n"},
       {"a missing stub",
        {"build", defaults[0], defaults[1], defaults[2], defaults[3], "--stub", FDir / "gone", "-o",
         FImage},
@@ -462,7 +490,7 @@ TEST_F(MksetupBuildTest, FailuresLeaveNoImageBehind) {
        {"build", defaults[0], defaults[1], defaults[2], defaults[3], "--stub", FStub, "-o",
         FDir / "no/image"},
        1,
-       "mksetup: Cannot create file " + (FDir / "no/image")},
+       "mksetup: Cannot create file " + (FDir / "no/image") + ": No such file or directory\n"},
       {"no output",
        {"build", defaults[0], defaults[1], defaults[2], defaults[3]},
        2,
@@ -516,6 +544,220 @@ TEST_F(MksetupBuildTest, DumpChecksAnImageAsTheSetupProgramDoes) {
     EXPECT_EQ(run.Err, c.err);
     EXPECT_TRUE(run.Out.empty()) << c.file;
   }
+}
+
+// --- What mksetup touches ------------------------------------------------------------------------
+
+// Every command once, with inputs made in dir and the output out. A command that reads a form
+// description gets the installer's own form in text form.
+class MksetupFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::copy_file(SystemSmallProgram(), FDir / "stub");
+    WriteWholeFile(FDir / "licence.txt", ReadWholeFile(TAVRIX_RESOURCES_DIR "/licence.txt"));
+    WriteWholeFile(FDir / "form.txt", BytesOf(OwnForm()));
+    ASSERT_EQ(Mksetup(FDir, {"pack", FDir / "licence.txt", FDir / "value"}).Status, 0);
+  }
+
+  struct TCommand {
+    const char* Name;
+    std::vector<std::string> Args;
+  };
+  std::vector<TCommand> Commands(const std::string& out) const {
+    return {
+        {"pack", {"pack", FDir / "licence.txt", out}},
+        {"unpack", {"unpack", FDir / "value", out}},
+        {"convert", {"convert", FDir / "form.txt", out}},
+        {"build",
+         {"build", "--program", FDir / "stub", "--licence", FDir / "licence.txt", "--stub",
+          FDir / "stub", "-o", out}},
+    };
+  }
+
+  TTempDir FDir;
+};
+
+// An output that stood there as anything but a regular file that may be written (a read-only
+// file, a link, a pipe, a device, a folder) used to be reported and then removed, and build
+// replaced it by rename: as root, "mksetup pack F /dev/null" removed /dev/null.
+TEST_F(MksetupFilesTest, AnOutputThatIsNoWritableRegularFileIsRefusedAndLeftAlone) {
+  int n = 0;
+  for (const TForeignEntry& foreign : ForeignEntries()) {
+    for (std::size_t i = 0; i < Commands("").size(); ++i) {
+      const std::string out = FDir / ("out" + std::to_string(n++));
+      if (!foreign.Make(out)) {
+        std::cout << "skipped: this machine cannot make " << foreign.Kind << "\n";
+        break;
+      }
+      const TCommand command = Commands(out)[i];
+      const TEntryState before = EntryState(out);
+      const std::vector<std::string> names = FDir.Names();
+      const TRun run = Mksetup(FDir, command.Args);
+      const std::string what = std::string(command.Name) + " onto " + foreign.Kind;
+      EXPECT_EQ(run.Status, 1) << what;
+      EXPECT_EQ(run.Err.rfind("mksetup: Cannot create file " + out + ": ", 0), 0u)
+          << what << ": " << run.Err;
+      EXPECT_EQ(EntryState(out), before) << what;
+      EXPECT_EQ(FDir.Names(), names) << what << ": nothing made, nothing removed";
+    }
+  }
+}
+
+// Writing an output onto an existing file on a full medium used to leave it truncated or gone.
+TEST_F(MksetupFilesTest, AnOutputThatCannotBeWrittenWholeLeavesTheEarlierFile) {
+  WriteWholeFile(FDir / "big", ReadWholeFile(SystemLargeProgram()));
+  ASSERT_EQ(Mksetup(FDir, {"pack", "--plain", FDir / "big", FDir / "bigvalue"}).Status, 0);
+  const std::string out = FDir / "out";
+  const std::vector<std::vector<std::string>> commands = {
+      {"pack", "--plain", FDir / "big", out},
+      {"unpack", "--plain", FDir / "bigvalue", out},
+      {"build", "--program", FDir / "big", "--licence", FDir / "licence.txt", "--stub",
+       FDir / "stub", "-o", out},
+  };
+  for (const auto& args : commands) {
+    WriteWholeFile(out, BytesOf("the earlier output"));
+    const std::vector<std::string> names = FDir.Names();
+    // Room for 16 KiB more in any file; the signal of a file grown too large is ignored, so
+    // the write fails as on a full medium.
+    std::string command = "trap '' XFSZ; ulimit -f 32; TMPDIR=" + ShellQuote(FDir.Path()) +
+                          " exec " + ShellQuote(MKSETUP_PATH);
+    for (const std::string& arg : args) command += " " + ShellQuote(arg);
+    const TRun run = RunCommand(FDir, command);
+    EXPECT_EQ(run.Status, 1) << args[0];
+    EXPECT_EQ(run.Err.rfind("mksetup: Stream write error", 0), 0u) << args[0] << ": " << run.Err;
+    EXPECT_EQ(ReadWholeFile(out), BytesOf("the earlier output")) << args[0];
+    EXPECT_EQ(FDir.Names(), names) << args[0];
+  }
+}
+
+// An output that is one of the command's inputs, under any name, used to be overwritten.
+TEST_F(MksetupFilesTest, AnOutputThatIsAnInputIsRefused) {
+  fs::create_directory(FDir / "forms");
+  WriteWholeFile(FDir / "forms/app.bin", BytesOf("the program"));
+  WriteWholeFile(FDir / "forms/form.txt", BytesOf(WithObjectChanged(OwnForm(), "FileSource1",
+                                                                    "    FileName = 'app.bin'\n")));
+  ASSERT_EQ(link((FDir / "licence.txt").c_str(), (FDir / "hardlink").c_str()), 0);
+  const std::string licence = FDir / "licence.txt", value = FDir / "value";
+  const std::string form = FDir / "form.txt", stub = FDir / "stub";
+  auto build = [&](const std::string& out) {
+    return std::vector<std::string>{"build",  "--program", stub, "--licence", licence,
+                                    "--stub", stub,        "-o", out};
+  };
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::string out, in;
+  } cases[] = {
+      {"pack onto its file", {"pack", licence, licence}, licence, licence},
+      {"pack onto its file under another name",
+       {"pack", licence, FDir / "hardlink"},
+       FDir / "hardlink",
+       licence},
+      {"unpack onto its value", {"unpack", value, value}, value, value},
+      {"convert onto its input", {"convert", form, form}, form, form},
+      {"build onto its stub", build(stub), stub, stub},
+      {"build onto its licence", build(licence), licence, licence},
+      {"build onto its form",
+       {"build", "--form", FDir / "forms/form.txt", "--licence", licence, "--stub", stub, "-o",
+        FDir / "forms/form.txt"},
+       FDir / "forms/form.txt",
+       FDir / "forms/form.txt"},
+      {"build onto a file that its form names",
+       {"build", "--form", FDir / "forms/form.txt", "--licence", licence, "--stub", stub, "-o",
+        FDir / "forms/app.bin"},
+       FDir / "forms/app.bin",
+       FDir / "forms/app.bin"},
+  };
+  for (const auto& c : cases) {
+    const TEntryState before = EntryState(c.out);
+    const TRun run = Mksetup(FDir, c.args);
+    EXPECT_EQ(run.Status, 1) << c.what;
+    EXPECT_EQ(run.Err, "mksetup: The output " + c.out + " is the input " + c.in + " itself\n")
+        << c.what;
+    EXPECT_EQ(EntryState(c.out), before) << c.what;
+  }
+}
+
+// The files that a user names may be symbolic links (mksetup pack /usr/bin/awk OUT).
+TEST_F(MksetupFilesTest, InputsNamedThroughLinksAreRead) {
+  for (const char* name : {"licence.txt", "value", "form.txt", "stub"}) {
+    fs::create_symlink(FDir / name, FDir / (std::string("link-") + name));
+  }
+  const auto link = [&](const char* name) { return FDir / (std::string("link-") + name); };
+  const std::vector<std::vector<std::string>> commands = {
+      {"pack", link("licence.txt"), FDir / "out"},
+      {"unpack", link("value"), FDir / "out"},
+      {"convert", link("form.txt"), FDir / "out"},
+      {"dump", link("value")},
+      {"build", "--form", link("form.txt"), "--program", link("stub"), "--licence",
+       link("licence.txt"), "--stub", link("stub"), "-o", FDir / "out"},
+  };
+  for (const auto& args : commands) {
+    const TRun run = Mksetup(FDir, args);
+    if (args[0] == "dump") {
+      // A value is no form: the point is that the link was opened and its file read.
+      EXPECT_EQ(run.Err, "mksetup: " + args[1] +
+                             " is neither a binary form description nor an installer image\n");
+      continue;
+    }
+    EXPECT_EQ(run.Status, 0) << args[0] << ": " << run.Err;
+    fs::remove(FDir / "out");
+  }
+}
+
+// A pipe named as an input used to hold mksetup for good (and a file source with it).
+TEST_F(MksetupFilesTest, APipeNamedAsAnInputIsRefusedAtOnce) {
+  ASSERT_EQ(mkfifo((FDir / "pipe").c_str(), 0600), 0);
+  const std::string pipe = FDir / "pipe";
+  const std::vector<std::vector<std::string>> commands = {
+      {"pack", pipe, FDir / "out"},
+      {"unpack", pipe, FDir / "out"},
+      {"convert", pipe, FDir / "out"},
+      {"dump", pipe},
+      {"build", "--program", pipe, "--licence", FDir / "licence.txt", "--stub", FDir / "stub", "-o",
+       FDir / "out"},
+      {"build", "--form", pipe, "--program", FDir / "stub", "--licence", FDir / "licence.txt",
+       "--stub", FDir / "stub", "-o", FDir / "out"},
+  };
+  for (const auto& args : commands) {
+    std::string command =
+        "TMPDIR=" + ShellQuote(FDir.Path()) + " timeout 20 " + ShellQuote(MKSETUP_PATH);
+    for (const std::string& arg : args) command += " " + ShellQuote(arg);
+    const TRun run = RunCommand(FDir, command);
+    EXPECT_EQ(run.Status, 1) << args[0] << " " << args[1] << ": " << run.Err;
+    EXPECT_NE(run.Err.find(pipe + ": not a regular file\n"), std::string::npos)
+        << args[0] << " " << args[1] << ": " << run.Err;
+    EXPECT_FALSE(fs::exists(FDir / "out"));
+  }
+}
+
+// unpack used to hold the whole unpacked file in memory: a value of a few hundred kilobytes that
+// unpacks to gigabytes took as much memory. It now takes little whatever the size; here it
+// unpacks 128 MiB within 64 MiB of address space.
+TEST_F(MksetupFilesTest, UnpackHoldsNeitherTheValueNorTheFileWholeInMemory) {
+  constexpr int Blocks = 4096;  // of 32,783 zero bytes each: 128 MiB
+  std::vector<uint8_t> chunk(TCompressStream::ChunkSize, 0);
+  std::vector<uint8_t> block(TCompressStream::ChunkSize + LZRW1KH::CompressSlack);
+  const uint16_t length =
+      CompressBlock(chunk.data(), block.data(), static_cast<uint16_t>(chunk.size()));
+  TBytes value = BytesOf("PMCS10");
+  auto put32 = [&value](uint32_t n) {
+    uint8_t bytes[4];
+    StoreLE32(bytes, n);
+    value.insert(value.end(), bytes, bytes + 4);
+  };
+  put32(static_cast<uint32_t>(Blocks * (4 + length)));
+  for (int i = 0; i < Blocks; ++i) {
+    put32(length);
+    value.insert(value.end(), block.begin(), block.begin() + length);
+  }
+  WriteWholeFile(FDir / "zeros.value", value);
+  const TRun run = RunCommand(
+      FDir, "ulimit -v 65536; TMPDIR=" + ShellQuote(FDir.Path()) + " " + ShellQuote(MKSETUP_PATH) +
+                " unpack " + ShellQuote(FDir / "zeros.value") + " " + ShellQuote(FDir / "zeros"));
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(fs::file_size(FDir / "zeros"), static_cast<uintmax_t>(Blocks) * chunk.size());
+  EXPECT_TRUE(NoExtractionFileLeft(FDir));
 }
 
 #ifdef TAVRIX_SETUP_IMAGE

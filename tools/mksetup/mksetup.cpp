@@ -1,13 +1,14 @@
 // mksetup: builds installer images, packs files into "FileData" values and inspects and
 // converts form descriptions.
 //
-// Every command reads its inputs whole before it writes its output, and an output that could
-// not be written completely is removed again, so a failed run leaves nothing half-made behind.
+// Every output is written to a new file beside it and takes its name only when complete
+// (TReplacingFileStream), so a failed or interrupted run leaves whatever stood under that name as
+// it was and nothing half-made behind; an output that is anything but a regular file (a link, a
+// pipe, a device), or one of the command's own inputs, is refused before anything is written.
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <limits>
 #include <map>
-#include <optional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,10 +16,12 @@
 #include "Classes.h"
 #include "FileServices.h"
 #include "FileSrc.h"
+#include "FormTree.h"
 #include "InstallerImage.h"
 #include "ObjectText.h"
 #include "Streams.h"
 #include "SysUtils.h"
+#include "TempFiles.h"
 
 // The installer's own main form in text form (resources/TFORM1.txt), compiled in by the build.
 extern const unsigned char DefaultFormText[];
@@ -44,8 +47,9 @@ constexpr const char* Usage =
     "      --licence, when given, name the files of FileSource1 and FileSource2 in its place.\n"
     "      Each file is packed as its file source's Compress says and stands as the last\n"
     "      property of that object; the FileName goes. A file source with Store False keeps\n"
-    "      its FileName and carries no file. --best packs the compressed files with the\n"
-    "      optimal encoder (see pack).\n"
+    "      its FileName and carries no file. A FORM that lacks a component of the setup\n"
+    "      program's main form is refused with the names that are missing. --best packs the\n"
+    "      compressed files with the optimal encoder (see pack).\n"
     "  pack [--plain | --best] FILE OUT\n"
     "      Write to OUT the \"FileData\" value that carries FILE: a compressed container, or\n"
     "      with --plain the 32-bit little-endian size followed by the bytes unchanged.\n"
@@ -57,7 +61,8 @@ constexpr const char* Usage =
     "      Unpack the file carried by the \"FileData\" value in VALUE into OUT. The value is\n"
     "      taken as a compressed container, or with --plain as a plain value. The file is\n"
     "      unpacked into the temporary folder first, as the setup program does, and that\n"
-    "      temporary file is removed afterwards.\n"
+    "      temporary file is removed afterwards. Neither the value nor the file is held\n"
+    "      whole in memory.\n"
     "  dump FORM\n"
     "  dump IMAGE\n"
     "      Print the binary form description FORM, or the TFORM1 that the installer image\n"
@@ -70,22 +75,35 @@ constexpr const char* Usage =
     "  help, --help\n"
     "      Show this text.\n"
     "\n"
-    "Errors are reported on standard error; the exit status is 0 on success, 1 when a\n"
-    "command fails and 2 when the command line is wrong.\n";
+    "Files named as inputs may be symbolic links; anything else that is not a regular\n"
+    "file is refused. An output is written beside its name and takes that name only once\n"
+    "complete, so a failed run leaves an earlier file as it was; an output that is a link,\n"
+    "a pipe, a device, a folder, read-only, or one of the command's inputs is refused.\n"
+    "\n"
+    "Errors are reported on standard error, with the system's reason where there is one;\n"
+    "the exit status is 0 on success, 1 when a command fails and 2 when the command line\n"
+    "is wrong.\n";
 
 class TUsageError : public Exception {
  public:
   using Exception::Exception;
 };
 
-// Writes the stream's contents to path; on failure the partial file is removed.
-void SaveOutput(TMemoryStream& data, const std::string& path) {
-  try {
-    data.SaveToFile(path);
-  } catch (...) {
-    DeleteFile(path);
-    throw;
+// Refuses an output that is one of the inputs, under whatever name: writing it would destroy the
+// very file that the command reads.
+void RefuseOutputOntoInputs(const std::string& output, const std::vector<std::string>& inputs) {
+  for (const std::string& input : inputs) {
+    if (SameFile(input, output)) {
+      throw Exception("The output " + output + " is the input " + input + " itself");
+    }
   }
+}
+
+// Writes the stream's contents to path, in its place once complete.
+void SaveOutput(TMemoryStream& data, const std::string& path) {
+  TReplacingFileStream output(path);
+  output.WriteBuffer(data.Memory(), data.Size());
+  output.Commit();
 }
 
 struct TArgs {
@@ -178,10 +196,11 @@ TBuildArgs ParseBuildArgs(const std::vector<std::string>& args) {
   return result;
 }
 
-// Copies a binary form description value by value and attaches files to its TFileSource
-// objects, as the form writer would write them: the "FileData" value made by
-// TFileSource::WriteFileData stands as the object's last property, and a "FileName" property
-// goes. No class information is needed: the walk reads value types alone.
+// Attaches files to the file sources of a form description, as the form writer would store them.
+// Each object whose class is TFileSource or derives from it is read into a component of its class
+// with the reader's own rules (so a FileName sets the Extension as reading the form does), given
+// its file, and written back with the writer's: its "FileData" stands as its last property and
+// its FileName goes. The other objects are left byte for byte as they are.
 class TFileAttacher {
  public:
   // files: the file of a file source by object name, in place of its FileName; baseFolder: the
@@ -189,82 +208,39 @@ class TFileAttacher {
   // compressed ones.
   TFileAttacher(std::map<std::string, std::string> files, std::string baseFolder,
                 TBlockEncoder encoder)
-      : FFiles(std::move(files)),
-        FBaseFolder(std::move(baseFolder)),
-        FEncoder(encoder),
-        FReader(FInput) {}
+      : FFiles(std::move(files)), FBaseFolder(std::move(baseFolder)), FEncoder(encoder) {}
 
-  std::string Attach(const std::string& binary) {
-    FInput.WriteBuffer(binary.data(), static_cast<int32_t>(binary.size()));
-    FInput.SetPosition(0);
-    char signature[sizeof FilerSignature];
-    FInput.ReadBuffer(signature, sizeof signature);
-    if (std::memcmp(signature, FilerSignature, sizeof signature) != 0) {
-      throw EReadError(SysConst::SInvalidImage);
-    }
-    FOutput.assign(signature, sizeof signature);
-    CopyObject(0);
+  // Finds the file that each file source of form is to carry. Raises when a file given by name
+  // has no file source to go to, or goes to one whose Store is False, and as the reader raises
+  // for a property that the component refuses.
+  void Prepare(TFormObject& form) {
+    ForEachObject(form, [this](TFormObject& object) { PrepareObject(object); });
     for (const auto& [name, file] : FFiles) {
       if (!FUsed.contains(name)) throw Exception("The form has no file source named " + name);
     }
-    return FOutput;
+  }
+
+  // The files that Prepare found: the inputs that the files come from.
+  std::vector<std::string> Files() const {
+    std::vector<std::string> files;
+    for (const TAttachment& attachment : FAttachments)
+      files.push_back(attachment.Source->HeldFileName());
+    return files;
+  }
+
+  // Packs each file into its file source's object. Raises what TFileSource::WriteFileData raises
+  // (a file that is missing names the file source).
+  void Attach() {
+    for (TAttachment& attachment : FAttachments) {
+      attachment.Object->Properties = WriteProperties(*attachment.Source);
+    }
   }
 
  private:
-  struct TProp {
-    std::string Name;
-    std::string Raw;  // the name and the value as they stand in the description
-    std::size_t ValueAt = 0;
+  struct TAttachment {
+    TFormObject* Object;
+    std::unique_ptr<TFileSource> Source;
   };
-
-  std::string RawFrom(int64_t start) {
-    const int64_t end = FInput.Position();
-    return std::string(reinterpret_cast<const char*>(FInput.Memory()) + start,
-                       static_cast<std::size_t>(end - start));
-  }
-
-  void CopyObject(int depth) {
-    if (depth > MaxFormNesting) throw EReadError(SysConst::SNestedTooDeeply);
-    const int64_t start = FInput.Position();
-    if (static_cast<uint8_t>(FReader.NextValue()) >= 0xF0) {
-      uint8_t prefix = 0;
-      FInput.ReadBuffer(&prefix, 1);
-      if (prefix & ffChildPos) FReader.ReadInteger();
-    }
-    const std::string className = FReader.ReadStr();
-    const std::string objectName = FReader.ReadStr();
-    FOutput += RawFrom(start);
-
-    std::vector<TProp> props;
-    while (FReader.NextValue() != TValueType::vaNull) {
-      const int64_t at = FInput.Position();
-      TProp prop;
-      prop.Name = FReader.ReadStr();
-      prop.ValueAt = static_cast<std::size_t>(FInput.Position() - at);
-      FReader.SkipValue();
-      prop.Raw = RawFrom(at);
-      props.push_back(std::move(prop));
-    }
-    FReader.ReadValue();
-    if (SameText(className, "TFileSource")) AttachFile(objectName, props);
-    for (const TProp& prop : props) FOutput += prop.Raw;
-    FOutput += '\0';
-
-    while (FReader.NextValue() != TValueType::vaNull) CopyObject(depth + 1);
-    FReader.ReadValue();
-    FOutput += '\0';
-  }
-
-  // Reads a property's value with a reader of its own.
-  template <class F>
-  static auto ValueOf(const TProp& prop, F read) {
-    TMemoryStream value;
-    value.WriteBuffer(prop.Raw.data() + prop.ValueAt,
-                      static_cast<int32_t>(prop.Raw.size() - prop.ValueAt));
-    value.SetPosition(0);
-    TReader reader(value);
-    return read(reader);
-  }
 
   const std::string* GivenFile(const std::string& objectName) {
     for (const auto& [name, file] : FFiles) {
@@ -276,96 +252,117 @@ class TFileAttacher {
     return nullptr;
   }
 
-  void AttachFile(const std::string& objectName, std::vector<TProp>& props) {
-    // Compress and Store as the reader would leave them: Compress True sets Store too.
-    bool compress = false;
-    bool store = false;
-    std::optional<std::string> fileName;
-    bool hasData = false;
-    for (const TProp& prop : props) {
-      if (SameText(prop.Name, "Compress")) {
-        compress = ValueOf(prop, [](TReader& r) { return r.ReadBoolean(); });
-        store = store || compress;
-      } else if (SameText(prop.Name, "Store")) {
-        store = ValueOf(prop, [](TReader& r) { return r.ReadBoolean(); });
-      } else if (SameText(prop.Name, "FileName")) {
-        fileName = ValueOf(prop, [](TReader& r) { return r.ReadString(); });
-      } else if (SameText(prop.Name, "FileData")) {
-        hasData = true;
+  void PrepareObject(TFormObject& object) {
+    const TClassInfo* info = GetClass(object.ClassName);
+    if (!info || !info->Create || !info->InheritsFrom(TFileSource::StaticClassInfo())) return;
+    std::unique_ptr<TFileSource> source(static_cast<TFileSource*>(info->Create(nullptr)));
+    if (IsValidIdent(object.Name)) source->SetName(object.Name);
+    // The component's own binary properties carry its file; they are not read, since reading one
+    // would unpack it.
+    const std::vector<std::string> carried = BinaryPropertyNames(*source);
+    std::vector<TFormProperty> settings;
+    bool hasFile = false;
+    for (const TFormProperty& property : object.Properties) {
+      const bool isCarried = std::any_of(carried.begin(), carried.end(), [&](const std::string& n) {
+        return SameText(n, property.Name);
+      });
+      if (isCarried) {
+        hasFile = true;
+      } else {
+        settings.push_back(property);
       }
     }
-    const std::string* given = GivenFile(objectName);
-    if (!store) {
+    ReadProperties(settings, *source);
+
+    const std::string* given = GivenFile(object.Name);
+    if (!source->Store()) {
       // The form writer stores only the name of such a file; so does this.
       if (given) {
-        throw Exception(objectName + " has Store False and cannot carry the file " + *given);
+        throw Exception(object.Name + " has Store False and cannot carry the file " + *given);
       }
       return;
     }
     std::string file;
     if (given) {
       file = *given;
-    } else if (fileName) {
-      file = JoinPath(FBaseFolder, *fileName);
-    } else if (hasData) {
+    } else if (!source->HeldFileName().empty()) {
+      file = JoinPath(FBaseFolder, source->HeldFileName());
+    } else if (hasFile) {
       return;  // it carries its file already and is not given another
     }
-    // With no file at all, WriteFileData fails with the component's own message.
-    TFileSource source(nullptr);
-    if (IsValidIdent(objectName)) source.SetName(objectName);
-    source.SetFileName(file);
-    source.SetCompress(compress);
-    source.SetEncoder(FEncoder);
-    TMemoryStream value;
-    source.WriteFileData(value);
-    if (value.Size() > std::numeric_limits<int32_t>::max()) {
-      throw Exception(objectName + ": " + file + " is too large for a form description");
-    }
-
-    std::erase_if(props, [](const TProp& prop) {
-      return SameText(prop.Name, "FileName") || SameText(prop.Name, "FileData");
-    });
-    const std::string name = "FileData";
-    TProp data;
-    data.Name = name;
-    data.Raw = static_cast<char>(name.size()) + name;
-    data.ValueAt = data.Raw.size();
-    data.Raw += static_cast<char>(TValueType::vaBinary);
-    const auto length = static_cast<uint32_t>(value.Size());
-    for (int i = 0; i < 4; ++i) data.Raw += static_cast<char>((length >> (8 * i)) & 0xFF);
-    data.Raw.append(reinterpret_cast<const char*>(value.Memory()), length);
-    props.push_back(std::move(data));
+    // With no file at all, WriteFileData fails with the component's own message. The Extension
+    // stays as reading the form left it.
+    const std::string extension = source->Extension();
+    source->SetFileName(file);
+    source->SetExtension(extension);
+    source->SetEncoder(FEncoder);
+    FAttachments.push_back({&object, std::move(source)});
   }
 
   std::map<std::string, std::string> FFiles;
   std::string FBaseFolder;
   TBlockEncoder FEncoder;
   std::set<std::string> FUsed;
-  TMemoryStream FInput;
-  TReader FReader;
-  std::string FOutput;
+  std::vector<TAttachment> FAttachments;
 };
 
-// The binary form description that the image carries, files not yet attached, and the folder
-// against which its FileName values are taken.
-std::string LoadForm(const TBuildArgs& args, std::string& baseFolder) {
+// The installer's own main form, compiled in.
+TFormObject DefaultForm() {
+  TMemoryStream text;
+  text.WriteBuffer(DefaultFormText, static_cast<int64_t>(DefaultFormTextSize));
+  text.SetPosition(0);
+  TMemoryStream binary;
+  ObjectTextToBinary(text, binary);
+  binary.SetPosition(0);
+  return ReadFormTree(binary);
+}
+
+// Refuses a form that lacks a component that the setup program's main form needs: every named
+// component of the installer's own form stands for a published field of the main form's class,
+// and the setup program refuses a description that lacks one.
+void RefuseMissingComponents(TFormObject& form, const std::string& formPath) {
+  std::vector<std::string> present;
+  for (TFormObject& child : form.Children) {
+    ForEachObject(child, [&](TFormObject& object) { present.push_back(object.Name); });
+  }
+  std::string missing;
+  TFormObject own = DefaultForm();
+  for (TFormObject& child : own.Children) {
+    ForEachObject(child, [&](TFormObject& object) {
+      if (object.Name.empty()) return;
+      for (const std::string& name : present) {
+        if (SameText(name, object.Name)) return;
+      }
+      missing += (missing.empty() ? "" : ", ") + object.Name;
+    });
+  }
+  if (!missing.empty()) {
+    throw Exception(formPath +
+                    " lacks components that the setup program's main form needs: " + missing);
+  }
+}
+
+// The form description that the image carries, files not yet attached, and the folder against
+// which its FileName values are taken.
+TFormObject LoadForm(const TBuildArgs& args, std::string& baseFolder) {
   TMemoryStream input;
   if (args.Form.empty()) {
-    input.WriteBuffer(DefaultFormText, static_cast<int32_t>(DefaultFormTextSize));
+    input.WriteBuffer(DefaultFormText, static_cast<int64_t>(DefaultFormTextSize));
     input.SetPosition(0);
   } else {
     input.LoadFromFile(args.Form);
     baseFolder = FolderOf(args.Form);
   }
-  TMemoryStream binary;
   try {
     switch (TestStreamFormat(input)) {
       case TStreamFormat::sfBinary:
-        binary.CopyFrom(input, input.Size());
-        break;
-      case TStreamFormat::sfText:
+        return ReadFormTree(input);
+      case TStreamFormat::sfText: {
+        TMemoryStream binary;
         ObjectTextToBinary(input, binary);
-        break;
+        binary.SetPosition(0);
+        return ReadFormTree(binary);
+      }
       default:
         throw Exception("neither a binary nor a text form description");
     }
@@ -373,8 +370,6 @@ std::string LoadForm(const TBuildArgs& args, std::string& baseFolder) {
     if (!args.Form.empty()) e.SetMessage(args.Form + ": " + e.Message());
     throw;
   }
-  return std::string(reinterpret_cast<const char*>(binary.Memory()),
-                     static_cast<std::size_t>(binary.Size()));
 }
 
 std::string DefaultStub() {
@@ -384,42 +379,63 @@ std::string DefaultStub() {
 }
 
 void Build(const TBuildArgs& args) {
+  const std::string stub = args.Stub.empty() ? DefaultStub() : args.Stub;
+  std::vector<std::string> inputs = {stub};
+  for (const std::string* input : {&args.Form, &args.Program, &args.Licence}) {
+    if (!input->empty()) inputs.push_back(*input);
+  }
+  RefuseOutputOntoInputs(args.Output, inputs);
+
   std::string baseFolder;
-  const std::string form = LoadForm(args, baseFolder);
+  TFormObject form = LoadForm(args, baseFolder);
+  if (!args.Form.empty()) RefuseMissingComponents(form, args.Form);
   std::map<std::string, std::string> files;
   if (!args.Program.empty()) files["FileSource1"] = args.Program;
   if (!args.Licence.empty()) files["FileSource2"] = args.Licence;
-  const std::string attached =
-      TFileAttacher(std::move(files), baseFolder, EncoderFor(args.Best)).Attach(form);
-  WriteInstallerImage(args.Output, args.Stub.empty() ? DefaultStub() : args.Stub,
-                      {{FormResource, attached}});
+  TFileAttacher attacher(std::move(files), baseFolder, EncoderFor(args.Best));
+  attacher.Prepare(form);
+  RefuseOutputOntoInputs(args.Output, attacher.Files());
+  attacher.Attach();
+
+  TMemoryStream binary;
+  WriteFormTree(binary, form);
+  WriteInstallerImage(args.Output, stub,
+                      {{FormResource, std::string(reinterpret_cast<const char*>(binary.Memory()),
+                                                  static_cast<std::size_t>(binary.Size()))}});
 }
 
 // --- pack, unpack, dump, convert ---------------------------------------------------------------
 
 void Pack(const TArgs& args) {
+  const std::string& input = args.Positional[0];
+  const std::string& output = args.Positional[1];
+  RefuseOutputOntoInputs(output, {input});
   TFileSource source(nullptr);
   source.SetName("Input");
-  source.SetFileName(args.Positional[0]);
+  source.SetFileName(input);
   source.SetCompress(!args.Plain);
   source.SetEncoder(EncoderFor(args.Best));
-  TMemoryStream value;
+  TReplacingFileStream value(output);
   source.WriteFileData(value);
-  SaveOutput(value, args.Positional[1]);
+  value.Commit();
 }
 
 void Unpack(const TArgs& args) {
-  TMemoryStream value;
-  value.LoadFromFile(args.Positional[0]);
-  TMemoryStream file;
-  {
-    TFileSource source(nullptr);
-    source.SetCompress(!args.Plain);
-    source.ReadFileData(value);
-    file.LoadFromFile(source.HeldFileName());
-  }  // the temporary extraction file goes with the component
-  SaveOutput(file, args.Positional[1]);
-}
+  const std::string& input = args.Positional[0];
+  const std::string& output = args.Positional[1];
+  RefuseOutputOntoInputs(output, {input});
+  // Read from the file and copied on in pieces: neither the value nor the unpacked file is ever
+  // held whole in memory, whatever their sizes.
+  TFileStream value(input, TFileStream::fmOpenRead);
+  TFileSource source(nullptr);
+  source.SetCompress(!args.Plain);
+  source.ReadFileData(value);
+  THandleStream unpacked(source.TempFileHandle());
+  unpacked.SetPosition(0);
+  TReplacingFileStream file(output);
+  file.CopyFrom(unpacked, unpacked.Size());
+  file.Commit();
+}  // the temporary extraction file goes with the component
 
 // A binary form description as it stands in the file, or the TFORM1 of an installer image
 // after the image's checks.
@@ -440,7 +456,7 @@ void LoadDumpedForm(const std::string& path, TMemoryStream& form) {
   if (!check.Ok()) throw Exception(path + ": " + check.Message);
   for (const TImageResource& resource : resources) {
     if (SameText(resource.Name, FormResource)) {
-      form.WriteBuffer(resource.Data.data(), static_cast<int32_t>(resource.Data.size()));
+      form.WriteBuffer(resource.Data.data(), static_cast<int64_t>(resource.Data.size()));
       form.SetPosition(0);
       return;
     }
@@ -460,6 +476,7 @@ void Dump(const TArgs& args) {
 }
 
 void Convert(const TArgs& args) {
+  RefuseOutputOntoInputs(args.Positional[1], {args.Positional[0]});
   TMemoryStream input;
   input.LoadFromFile(args.Positional[0]);
   TMemoryStream output;
@@ -502,6 +519,8 @@ int Run(const std::vector<std::string>& argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // An interrupted run takes its temporary files with it.
+  DeleteTempFilesOnTermination();
   std::vector<std::string> args(argv + 1, argv + argc);
   try {
     return Run(args);
@@ -510,7 +529,9 @@ int main(int argc, char** argv) {
                  e.Message().c_str());
     return 2;
   } catch (const Exception& e) {
-    std::fprintf(stderr, "mksetup: %s\n", e.Message().c_str());
+    // The system's reason, where there is one, after the message.
+    const std::string reason = e.Reason().empty() ? std::string() : ": " + e.Reason();
+    std::fprintf(stderr, "mksetup: %s%s\n", e.Message().c_str(), reason.c_str());
     return 1;
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "mksetup: %s\n", SysConst::SOutOfMemory);
