@@ -1,5 +1,7 @@
 #include "StringList.h"
 
+#include <algorithm>
+
 const TClassInfo& TStrings::StaticClassInfo() {
   static const TClassInfo info{"TStrings", &TPersistent::StaticClassInfo(), nullptr, {}, {}, {}};
   return info;
@@ -26,7 +28,51 @@ std::string TStrings::Text() const {
   return text;
 }
 
+namespace {
+
+// Measures a text that comes in pieces, breaking lines as SetText does: at CR LF, a lone CR and a
+// lone LF, a break at the very end starting no further line.
+class TTextMeasurer {
+ public:
+  void Add(std::string_view piece) {
+    for (char c : piece) {
+      const bool crLf = FAfterCr && c == '\n';
+      FAfterCr = c == '\r';
+      if (crLf) continue;  // the break was counted at its CR
+      if (c == '\r' || c == '\n') {
+        ++FEndedLines;
+        FOpenLine = false;
+      } else {
+        ++FCharacters;
+        FOpenLine = true;
+      }
+    }
+  }
+  TStrings::TTextMeasure Measure() const {
+    const std::size_t lines = FEndedLines + (FOpenLine ? 1 : 0);
+    return {lines, FCharacters + (lines > 0 ? lines - 1 : 0)};
+  }
+
+ private:
+  std::size_t FEndedLines = 0;
+  std::size_t FCharacters = 0;
+  bool FOpenLine = false;
+  bool FAfterCr = false;
+};
+
+// The piece in which LoadFromFile reads a file.
+constexpr int32_t LoadPiece = 1 << 20;
+
+}  // namespace
+
+TStrings::TTextMeasure TStrings::Measure(std::string_view text) {
+  TTextMeasurer measurer;
+  measurer.Add(text);
+  return measurer.Measure();
+}
+
 void TStrings::SetText(const std::string& text) {
+  if (OnCheckText) OnCheckText(Measure(text));
   FItems.clear();
   std::size_t start = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -41,10 +87,19 @@ void TStrings::SetText(const std::string& text) {
 }
 
 void TStrings::LoadFromFile(const std::string& fileName) {
-  TMemoryStream file;
-  file.LoadFromFile(fileName);
-  SetText(std::string(reinterpret_cast<const char*>(file.Memory()),
-                      static_cast<std::size_t>(file.Size())));
+  TFileStream file(fileName, TFileStream::fmOpenRead);
+  std::string text;
+  TTextMeasurer measurer;
+  for (;;) {
+    const std::size_t at = text.size();
+    text.resize(at + LoadPiece);
+    const int32_t got = file.Read(text.data() + at, LoadPiece);
+    text.resize(at + static_cast<std::size_t>(std::max(got, 0)));
+    if (got <= 0) break;
+    measurer.Add(std::string_view(text).substr(at));
+    if (OnCheckText) OnCheckText(measurer.Measure());
+  }
+  SetText(text);
 }
 
 void TStrings::Assign(const TPersistent& source) {

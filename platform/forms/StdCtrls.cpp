@@ -72,6 +72,9 @@ TMemo::TMemo(TComponent* owner) : TWinControl(owner), FLines(std::make_unique<TS
   SetParentColor(false);
   SetColor(clWindow);
   FLines->OnChange = [this] { LinesChanged(); };
+  FLines->OnCheckText = [this](const TStrings::TTextMeasure& text) {
+    if (text.Characters > Capacity || text.Lines > MaxLines) RefuseText();
+  };
 }
 
 namespace {
@@ -87,15 +90,18 @@ std::string PeerText(const TStrings& lines) {
 }  // namespace
 
 void TMemo::LinesChanged() {
+  if (static_cast<std::size_t>(FLines->Count()) > MaxLines) RefuseText();
   std::string text = PeerText(*FLines);
-  if (text.size() > Capacity) {
-    FLines->OnChange = nullptr;
-    FLines->Clear();
-    FLines->OnChange = [this] { LinesChanged(); };
-    if (auto* peer = KindPeer<TMemoPeer>()) peer->SetLines("");
-    throw EInvalidOperation("Text exceeds memo capacity");
-  }
+  if (text.size() > Capacity) RefuseText();
   if (auto* peer = KindPeer<TMemoPeer>()) peer->SetLines(text);
+}
+
+void TMemo::RefuseText() {
+  FLines->OnChange = nullptr;
+  FLines->Clear();
+  FLines->OnChange = [this] { LinesChanged(); };
+  if (auto* peer = KindPeer<TMemoPeer>()) peer->SetLines("");
+  throw EInvalidOperation("Text exceeds memo capacity");
 }
 
 void TMemo::SetReadOnly(bool value) {

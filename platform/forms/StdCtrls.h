@@ -26,8 +26,12 @@ class TMemo : public TWinControl {
   TAVRIX_CLASS(TMemo)
 
  public:
-  // The most text a memo holds; more raises EInvalidOperation "Text exceeds memo capacity".
+  // The most text and the most lines a memo holds; more raises EInvalidOperation "Text exceeds
+  // memo capacity", and the memo is left empty. A text set through Lines (SetText, LoadFromFile)
+  // is checked before it is split into lines, so a text of millions of line breaks costs no more
+  // than its own bytes. The line limit keeps what a backend makes of each line bounded too.
   static constexpr std::size_t Capacity = 64u * 1024u * 1024u;
+  static constexpr std::size_t MaxLines = 100000;
 
   explicit TMemo(TComponent* owner);
 
@@ -46,6 +50,7 @@ class TMemo : public TWinControl {
 
  private:
   void LinesChanged();
+  [[noreturn]] void RefuseText();
   void PushOptions();
 
   std::unique_ptr<TStrings> FLines;

@@ -8,6 +8,7 @@
 #include "RecordingCanvas.h"
 #include "StdCtrls.h"
 #include "StringList.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -60,6 +61,13 @@ TEST(FormsTest, LinesBreakAtCrLfLoneCrAndLoneLf) {
     TStrings lines;
     lines.SetText(c.text);
     EXPECT_EQ(lines.Items(), c.lines) << c.text;
+    // The measure taken before the split agrees with the split.
+    const TStrings::TTextMeasure measure = TStrings::Measure(c.text);
+    std::size_t characters = 0;
+    for (const std::string& line : c.lines) characters += line.size();
+    if (!c.lines.empty()) characters += c.lines.size() - 1;
+    EXPECT_EQ(measure.Lines, c.lines.size()) << c.text;
+    EXPECT_EQ(measure.Characters, characters) << c.text;
   }
 }
 
@@ -117,17 +125,61 @@ TEST(FormsTest, ControlsFollowTheirParentsFontUntilGivenTheirOwn) {
   EXPECT_EQ(b->Font().Name(), "Arial") << "a font of its own is kept";
 }
 
-TEST(FormsTest, MemoRefusesTextBeyondItsCapacity) {
-  TMemo memo(nullptr);
-  memo.Lines().SetText("short");
-  std::string huge(TMemo::Capacity + 1, 'x');
-  try {
-    memo.Lines().SetText(huge);
-    FAIL();
-  } catch (const EInvalidOperation& e) {
-    EXPECT_EQ(e.Message(), "Text exceeds memo capacity");
+// A licence of line feeds alone packs small (8 million of them into 10.5 KB) but used to be split
+// into as many strings before the memo's limit was checked: 1.16 GB of memory (and a crash at 60
+// million). The limits hold before the split now, for the text's size and its number of lines.
+TEST(FormsTest, MemoRefusesTextBeyondItsCapacityBeforeSplittingIt) {
+  const struct {
+    const char* what;
+    std::string text;
+    bool fits;
+  } cases[] = {
+      {"the most characters", std::string(TMemo::Capacity, 'x'), true},
+      {"a character more", std::string(TMemo::Capacity + 1, 'x'), false},
+      {"the most lines", std::string(TMemo::MaxLines, '\n'), true},
+      {"a line more", std::string(TMemo::MaxLines + 1, '\n'), false},
+      {"8 million line feeds", std::string(8'000'000, '\n'), false},
+  };
+  for (const auto& c : cases) {
+    TMemo memo(nullptr);
+    memo.Lines().SetText("short");
+    std::size_t measured = 0;
+    // A hook of the test's own in front of the memo's shows what was split by the time the
+    // memo decided.
+    const auto memoCheck = memo.Lines().OnCheckText;
+    memo.Lines().OnCheckText = [&](const TStrings::TTextMeasure& measure) {
+      measured = static_cast<std::size_t>(memo.Lines().Count());
+      memoCheck(measure);
+    };
+    if (c.fits) {
+      memo.Lines().SetText(c.text);
+      EXPECT_GT(memo.Lines().Count(), 0) << c.what;
+      continue;
+    }
+    try {
+      memo.Lines().SetText(c.text);
+      ADD_FAILURE() << c.what << " was taken";
+    } catch (const EInvalidOperation& e) {
+      EXPECT_EQ(e.Message(), "Text exceeds memo capacity") << c.what;
+    }
+    EXPECT_EQ(measured, 1u) << c.what << ": decided before the text was split";
+    EXPECT_EQ(memo.Lines().Count(), 0) << c.what;
   }
-  EXPECT_EQ(memo.Lines().Count(), 0);
+}
+
+TEST(FormsTest, MemoRefusesAFileBeyondItsCapacityBeforeReadingItWhole) {
+  TTempDir dir;
+  const std::string file = dir / "licence.txt";
+  WriteWholeFile(file, TBytes(TMemo::Capacity + 8 * 1024 * 1024, 'x'));
+  TMemo memo(nullptr);
+  std::size_t checks = 0;
+  const auto memoCheck = memo.Lines().OnCheckText;
+  memo.Lines().OnCheckText = [&](const TStrings::TTextMeasure& measure) {
+    ++checks;
+    memoCheck(measure);
+  };
+  EXPECT_THROW(memo.Lines().LoadFromFile(file), EInvalidOperation);
+  EXPECT_EQ(checks, TMemo::Capacity / (1 << 20) + 1) << "refused a piece past the capacity";
 }
 
 }  // namespace
