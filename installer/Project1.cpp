@@ -4,6 +4,7 @@
 #include "InstallerImage.h"
 #include "ProgramResources.h"
 #include "QtWidgetSet.h"
+#include "TempFiles.h"
 #include "Unit1.h"
 
 int RunApplication() {
@@ -24,6 +25,8 @@ int RunApplication() {
 }
 
 int RunSetup(int& argc, char** argv) {
+  // Before anything is unpacked: a signal that ends the program takes the temporary files along.
+  DeleteTempFilesOnTermination();
   TQtWidgetSet widgetSet(argc, argv);
   TApplication& application = InitApplicationObjects();
   const std::string exePath = ExecutableFileName();

@@ -412,6 +412,21 @@ TEST_F(SetupTest, MissingLicenceFileIsReportedAndTheFormStillShows) {
   EXPECT_EQ(Boxes[0].Caption, "tavrix-setup");
 }
 
+// 8 million line feeds pack into 10.5 KB and used to cost more than a gigabyte in the memo.
+TEST_F(SetupTest, ALicenceOfMillionsOfLineFeedsIsRefusedByTheMemo) {
+  TTempDir files;
+  WriteWholeFile(files / "licence.txt", TBytes(8'000'000, '\n'));
+  std::string text = WithFileData(FormText(), "FileSource1", PackedValue(SystemSmallProgram()));
+  RegisterForm(WithFileData(text, "FileSource2", PackedValue(files / "licence.txt")));
+  int code = RunWith([&] {
+    EXPECT_EQ(Form1->Memo1->Lines().Count(), 0);
+    Click("BtnExit");
+  });
+  EXPECT_EQ(code, 0);
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Text, "Text exceeds memo capacity.");
+}
+
 TEST_F(SetupTest, AnUnpackableFileEndsStartUpWithTheApplicationErrorBox) {
   const struct {
     const char* what;
