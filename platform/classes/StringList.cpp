@@ -88,12 +88,15 @@ void TStrings::SetText(const std::string& text) {
 
 void TStrings::LoadFromFile(const std::string& fileName) {
   TFileStream file(fileName, TFileStream::fmOpenRead);
+  // Pieces no larger than the file (and one byte more, to meet its end), so that a short text
+  // costs no more than itself.
+  const auto piece = static_cast<int32_t>(std::clamp<int64_t>(file.Size() + 1, 1, LoadPiece));
   std::string text;
   TTextMeasurer measurer;
   for (;;) {
     const std::size_t at = text.size();
-    text.resize(at + LoadPiece);
-    const int32_t got = file.Read(text.data() + at, LoadPiece);
+    text.resize(at + static_cast<std::size_t>(piece));
+    const int32_t got = file.Read(text.data() + at, piece);
     text.resize(at + static_cast<std::size_t>(std::max(got, 0)));
     if (got <= 0) break;
     measurer.Add(std::string_view(text).substr(at));
