@@ -23,7 +23,7 @@ constexpr std::size_t AtVersion = 8;
 constexpr std::size_t AtReserved = 12;
 constexpr std::size_t AtBlockOffset = 16;
 constexpr std::size_t AtBlockSize = 24;
-constexpr std::size_t AtBlockCrc = 32;
+constexpr std::size_t AtImageCrc = 32;
 constexpr std::size_t AtTrailerCrc = 36;
 // rwxr-xr-x: an image is a program that anyone may run.
 constexpr std::filesystem::perms ExecutablePermissions =
@@ -34,10 +34,10 @@ constexpr std::filesystem::perms ExecutablePermissions =
 // can take in one call.
 constexpr int32_t ReadPiece = 1 << 20;
 
-// Tables for taking the checksum eight bytes a step ("slicing by 8"): CrcTables[0] is the
+// Tables for taking the checksum sixteen bytes a step ("slicing by 16"): CrcTables[0] is the
 // usual table of one byte; CrcTables[k][n] is the checksum of byte n followed by k zero bytes.
 // The start-up of an image checks its whole block, so this speed is paid on every start.
-using TCrcTables = std::array<std::array<uint32_t, 256>, 8>;
+using TCrcTables = std::array<std::array<uint32_t, 256>, 16>;
 
 constexpr TCrcTables MakeCrcTables() {
   TCrcTables tables{};
@@ -92,16 +92,16 @@ TImageCheck Malformed(const std::string& why) {
   return Fail(TImageStatus::isMalformed, "The installer image is malformed: " + why + ".");
 }
 
-// Reads count bytes at pos; EReadError when the file gives fewer.
-std::string ReadAt(TStream& file, int64_t pos, std::size_t count) {
-  std::string bytes(count, '\0');
+// Reads count bytes at pos into bytes; EReadError when the file gives fewer.
+void ReadAt(TStream& file, int64_t pos, std::size_t count, std::string& bytes) {
+  bytes.resize(count);
   if (file.Seek(pos, TSeekOrigin::soBeginning) != pos) throw EReadError(SysConst::SReadError);
-  std::size_t done = 0;
-  while (done < count) {
-    const auto piece = static_cast<int32_t>(std::min<std::size_t>(count - done, ReadPiece));
-    file.ReadBuffer(bytes.data() + done, piece);
-    done += static_cast<std::size_t>(piece);
-  }
+  file.ReadBuffer(bytes.data(), static_cast<int64_t>(count));
+}
+
+std::string ReadAt(TStream& file, int64_t pos, std::size_t count) {
+  std::string bytes;
+  ReadAt(file, pos, count, bytes);
   return bytes;
 }
 
@@ -155,19 +155,42 @@ std::string ParseBlock(std::string_view block, std::vector<TResourceView>& resou
   return {};
 }
 
+// Whether the trailer's own checksum holds and its block ends where the trailer begins (at pos).
+bool IsSoundTrailer(std::string_view trailer, uint64_t pos) {
+  const uint64_t offset = GetLE(trailer, AtBlockOffset, 8);
+  return Crc32(trailer.data() + AtVersion, AtTrailerCrc - AtVersion) ==
+             GetLE(trailer, AtTrailerCrc, 4) &&
+         offset <= pos && GetLE(trailer, AtBlockSize, 8) == pos - offset;
+}
+
+// The position of a sound trailer that lies at or after from and ends before the end of the file,
+// or -1. Only a file that does not end in a trailer is searched, so its cost falls on a damaged
+// image alone.
+int64_t FindEarlierTrailer(TStream& file, int64_t size, int64_t from) {
+  const std::string_view magic(ImageMagic, sizeof ImageMagic);
+  for (int64_t at = from; at + ImageTrailerSize < size; at += ReadPiece) {
+    // Each piece overlaps the next by a magic less one byte, so no magic is cut in two.
+    const auto count = static_cast<std::size_t>(
+        std::min<int64_t>(ReadPiece + static_cast<int64_t>(magic.size()) - 1, size - at));
+    const std::string piece = ReadAt(file, at, count);
+    for (std::size_t i = piece.find(magic); i != std::string::npos; i = piece.find(magic, i + 1)) {
+      const int64_t pos = at + static_cast<int64_t>(i);
+      if (pos + ImageTrailerSize >= size) break;
+      if (IsSoundTrailer(ReadAt(file, pos, TrailerSize), static_cast<uint64_t>(pos))) return pos;
+    }
+  }
+  return -1;
+}
+
 // The file ends without the magic of a trailer: tell a bare program from an image that lost its
-// end or the magic of its trailer.
+// end or the magic of its trailer, or one with bytes appended.
 TImageCheck CheckWithoutTrailer(TStream& file, int64_t size) {
   if (size == 0) return Truncated("the file is empty");
   const auto fileSize = static_cast<uint64_t>(size);
   if (fileSize >= TrailerSize) {
     // Sound fields that place the block right before them: a trailer whose magic is damaged.
     const std::string trailer = ReadAt(file, size - ImageTrailerSize, TrailerSize);
-    const uint64_t offset = GetLE(trailer, AtBlockOffset, 8);
-    const uint64_t room = fileSize - TrailerSize;
-    if (Crc32(trailer.data() + AtVersion, AtTrailerCrc - AtVersion) ==
-            GetLE(trailer, AtTrailerCrc, 4) &&
-        offset <= room && GetLE(trailer, AtBlockSize, 8) == room - offset) {
+    if (IsSoundTrailer(trailer, fileSize - TrailerSize)) {
       return Damaged("the magic of its trailer is wrong");
     }
   }
@@ -181,6 +204,12 @@ TImageCheck CheckWithoutTrailer(TStream& file, int64_t size) {
     }
   }
   const int64_t extent = ExecutableExtent(file);
+  // A whole image with bytes appended after it: a sound trailer that is not at the end.
+  if (const int64_t at = FindEarlierTrailer(file, size, extent >= 0 && extent < size ? extent : 0);
+      at >= 0) {
+    return Damaged(Num(static_cast<uint64_t>(size - at - ImageTrailerSize)) +
+                   " bytes were appended after its trailer");
+  }
   if (extent >= 0 && extent < size) {
     return Truncated(Num(static_cast<uint64_t>(size - extent)) +
                      " bytes follow the program, but the trailer that should end them is missing");
@@ -192,9 +221,13 @@ TImageCheck CheckWithoutTrailer(TStream& file, int64_t size) {
   return Fail(TImageStatus::isNoInstaller, "This setup program carries no installer.");
 }
 
-// Checks the image in file. The resources found point into the file's bytes when file is a
-// stream over memory, else into storage, which receives the block.
-TImageCheck CheckImage(TStream& file, std::string& storage, std::vector<TResourceView>& resources) {
+// Checks the image in file. mapped, when given, is the whole file mapped into memory: the block
+// is then checked and used in place (no copy of megabytes on every start), and the resources
+// found point into it; else they point into storage, which receives the block. The program's
+// part is read in pieces either way: reading copies it from the system's cache faster than
+// first touches of its mapped pages would bring it in.
+TImageCheck CheckImage(TStream& file, const char* mapped, std::string& storage,
+                       std::vector<TResourceView>& resources) {
   const int64_t size = file.Seek(0, TSeekOrigin::soEnd);
   if (size < 0) throw EReadError(SysConst::SReadError);
   if (size < ImageTrailerSize) return CheckWithoutTrailer(file, size);
@@ -217,7 +250,9 @@ TImageCheck CheckImage(TStream& file, std::string& storage, std::vector<TResourc
   const uint64_t offset = GetLE(trailer, AtBlockOffset, 8);
   const uint64_t blockSize = GetLE(trailer, AtBlockSize, 8);
   const auto room = static_cast<uint64_t>(size - ImageTrailerSize);  // bytes before the trailer
-  if (blockSize > std::numeric_limits<uint64_t>::max() - TrailerSize - offset) {
+  // Both numbers come from the file: their sum is checked before it is formed.
+  if (offset > std::numeric_limits<uint64_t>::max() - TrailerSize ||
+      blockSize > std::numeric_limits<uint64_t>::max() - TrailerSize - offset) {
     return Malformed("its trailer places the resource block beyond any file");
   }
   if (offset > room || blockSize > room - offset) {
@@ -231,18 +266,25 @@ TImageCheck CheckImage(TStream& file, std::string& storage, std::vector<TResourc
   if (blockSize > static_cast<uint64_t>(MaxImageBlockSize)) {
     return Malformed("the resource block is larger than " + Num(MaxImageBlockSize) + " bytes");
   }
-  // The size is now known to be no more than the file holds.
+  // The sizes are now known to be no more than the file holds. The checksum covers every byte
+  // before the trailer: the program's own and the block's.
+  uint32_t crc = 0;
+  std::string piece;
+  for (uint64_t at = 0; at < offset; at += ReadPiece) {
+    const auto count = static_cast<std::size_t>(std::min<uint64_t>(ReadPiece, offset - at));
+    ReadAt(file, static_cast<int64_t>(at), count, piece);
+    crc = Crc32(piece.data(), piece.size(), crc);
+  }
   std::string_view block;
-  if (auto* memory = dynamic_cast<TReadOnlyMemoryStream*>(&file)) {
-    // A mapped file is checked and used in place: no copy of megabytes on every start.
-    block = std::string_view(reinterpret_cast<const char*>(memory->Memory()) + offset,
-                             static_cast<std::size_t>(blockSize));
+  if (mapped) {
+    block = std::string_view(mapped + offset, static_cast<std::size_t>(blockSize));
   } else {
-    storage = ReadAt(file, static_cast<int64_t>(offset), blockSize);
+    ReadAt(file, static_cast<int64_t>(offset), blockSize, storage);
     block = storage;
   }
-  if (Crc32(block.data(), block.size()) != GetLE(trailer, AtBlockCrc, 4)) {
-    return Damaged("its resource block fails its checksum");
+  crc = Crc32(block.data(), block.size(), crc);
+  if (crc != GetLE(trailer, AtImageCrc, 4)) {
+    return Damaged("its program or its resource block fails the image's checksum");
   }
   std::vector<TResourceView> parsed;
   if (std::string why = ParseBlock(block, parsed); !why.empty()) return Malformed(why);
@@ -261,11 +303,15 @@ uint32_t Crc32(const void* data, std::size_t size, uint32_t crc) {
   const auto* p = static_cast<const uint8_t*>(data);
   const TCrcTables& t = CrcTables;
   crc = ~crc;
-  for (; size >= 8; p += 8, size -= 8) {
-    const uint32_t lo = LoadLE32(p) ^ crc;
-    const uint32_t hi = LoadLE32(p + 4);
-    crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
-          t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
+  for (; size >= 16; p += 16, size -= 16) {
+    const uint32_t a = LoadLE32(p) ^ crc;
+    const uint32_t b = LoadLE32(p + 4);
+    const uint32_t c = LoadLE32(p + 8);
+    const uint32_t d = LoadLE32(p + 12);
+    crc = t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^ t[12][a >> 24] ^
+          t[11][b & 0xFF] ^ t[10][(b >> 8) & 0xFF] ^ t[9][(b >> 16) & 0xFF] ^ t[8][b >> 24] ^
+          t[7][c & 0xFF] ^ t[6][(c >> 8) & 0xFF] ^ t[5][(c >> 16) & 0xFF] ^ t[4][c >> 24] ^
+          t[3][d & 0xFF] ^ t[2][(d >> 8) & 0xFF] ^ t[1][(d >> 16) & 0xFF] ^ t[0][d >> 24];
   }
   for (; size > 0; ++p, --size) crc = t[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
   return ~crc;
@@ -277,7 +323,7 @@ TImageCheck ReadImageResources(const std::string& path, std::vector<TImageResour
     TFileStream file(path, TFileStream::fmOpenRead);
     std::string storage;
     std::vector<TResourceView> views;
-    TImageCheck check = CheckImage(file, storage, views);
+    TImageCheck check = CheckImage(file, nullptr, storage, views);
     for (const TResourceView& view : views) {
       resources.push_back({view.Name, std::string(view.Data)});
     }
@@ -303,10 +349,14 @@ TImageCheck LoadImageResources(const std::string& exePath) {
     return check;
   }
   try {
-    TReadOnlyMemoryStream file(mapping->Data(), mapping->Size());
+    TFileStream file(exePath, TFileStream::fmOpenRead);
+    if (file.Seek(0, TSeekOrigin::soEnd) != mapping->Size()) {
+      return Unreadable(exePath, "the file changed while it was being read");
+    }
     std::string storage;
     std::vector<TResourceView> views;
-    TImageCheck check = CheckImage(file, storage, views);
+    TImageCheck check =
+        CheckImage(file, reinterpret_cast<const char*>(mapping->Data()), storage, views);
     if (check.Ok()) {
       for (const TResourceView& view : views) RegisterResourceView(view.Name, view.Data, mapping);
     }
@@ -348,13 +398,14 @@ std::string MakeResourceBlock(const std::vector<TImageResource>& resources) {
   return block;
 }
 
-std::string MakeImageTrailer(uint64_t blockOffset, std::string_view block, uint32_t version) {
+std::string MakeImageTrailer(uint32_t programCrc, uint64_t blockOffset, std::string_view block,
+                             uint32_t version) {
   std::string trailer(ImageMagic, sizeof ImageMagic);
   PutLE(trailer, version, 4);
   PutLE(trailer, 0, 4);
   PutLE(trailer, blockOffset, 8);
   PutLE(trailer, block.size(), 8);
-  PutLE(trailer, Crc32(block.data(), block.size()), 4);
+  PutLE(trailer, Crc32(block.data(), block.size(), programCrc), 4);
   PutLE(trailer, Crc32(trailer.data() + AtVersion, trailer.size() - AtVersion), 4);
   return trailer;
 }
@@ -373,11 +424,20 @@ void WriteInstallerImage(const std::string& imagePath, const std::string& stubPa
   }
   const int64_t stubSize = stub.Seek(0, TSeekOrigin::soEnd);
   if (stubSize < 0) throw EReadError(SysConst::SReadError);
-  const std::string trailer = MakeImageTrailer(static_cast<uint64_t>(stubSize), block);
 
   TReplacingFileStream image(imagePath);
+  // The program is copied in pieces, and its checksum taken on the way.
+  uint32_t programCrc = 0;
+  std::string piece(ReadPiece, '\0');
   stub.SetPosition(0);
-  image.CopyFrom(stub, stubSize);
+  for (int64_t done = 0; done < stubSize;) {
+    const auto count = static_cast<int32_t>(std::min<int64_t>(stubSize - done, ReadPiece));
+    stub.ReadBuffer(piece.data(), count);
+    programCrc = Crc32(piece.data(), static_cast<std::size_t>(count), programCrc);
+    image.WriteBuffer(piece.data(), count);
+    done += count;
+  }
+  const std::string trailer = MakeImageTrailer(programCrc, static_cast<uint64_t>(stubSize), block);
   image.WriteBuffer(block.data(), static_cast<int64_t>(block.size()));
   image.WriteBuffer(trailer.data(), static_cast<int64_t>(trailer.size()));
   std::error_code error;

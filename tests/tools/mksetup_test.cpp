@@ -531,8 +531,8 @@ TEST_F(MksetupBuildTest, DumpChecksAnImageAsTheSetupProgramDoes) {
     std::string err;
   } cases[] = {
       {FDir / "damaged", "mksetup: " + (FDir / "damaged") +
-                             ": The installer image is damaged: its resource block fails its "
-                             "checksum.\n"},
+                             ": The installer image is damaged: its program or its resource "
+                             "block fails the image's checksum.\n"},
       {FDir / "cut", "mksetup: " + (FDir / "cut") +
                          ": The installer image is truncated: its trailer is cut short.\n"},
       {FStub,

@@ -21,13 +21,13 @@ std::string Text(const TBytes& bytes) { return std::string(bytes.begin(), bytes.
 TBytes Bytes(const std::string& text) { return TBytes(text.begin(), text.end()); }
 
 std::string LE32(uint32_t v) {
-  std::string s;
-  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-  return s;
+  uint8_t bytes[4];
+  StoreLE32(bytes, v);
+  return std::string(reinterpret_cast<const char*>(bytes), 4);
 }
 
 void PutLE64(std::string& s, std::size_t at, uint64_t v) {
-  for (int i = 0; i < 8; ++i) s[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+  StoreLE64(reinterpret_cast<uint8_t*>(s.data() + at), v);
 }
 
 // Recomputes a trailer's own checksum after a test changed one of its fields on purpose.
@@ -60,7 +60,10 @@ class InstallerImageTest : public ::testing::Test {
     return FStub + block + trailer;
   }
   std::string SealedImage(const std::string& block) const {
-    return ImageWith(block, MakeImageTrailer(FStub.size(), block));
+    return ImageWith(block, Trailer(block));
+  }
+  std::string Trailer(const std::string& block, uint32_t version = ImageFormatVersion) const {
+    return MakeImageTrailer(Crc32(FStub.data(), FStub.size()), FStub.size(), block, version);
   }
 
   TTempDir FDir;
@@ -141,12 +144,22 @@ TEST_F(InstallerImageTest, EveryDamageHasItsOwnMessageAndRegistersNothing) {
        "1000 bytes follow the program"},
       {"cut inside the program", cut(s - 100), TImageStatus::isTruncated,
        "the program itself should be " + std::to_string(s) + " bytes long"},
-      {"the block's first byte", flip(s), TImageStatus::isDamaged,
-       "its resource block fails its checksum"},
+      // The checksum covers the program too: a flipped byte anywhere in it, where a program
+      // would still run and unpack, is refused.
+      {"the program's first byte", flip(0), TImageStatus::isDamaged, "fails the image's checksum"},
+      {"a byte of the program's header", flip(20), TImageStatus::isDamaged,
+       "fails the image's checksum"},
+      {"a byte in the middle of the program", flip(s / 2), TImageStatus::isDamaged,
+       "fails the image's checksum"},
+      {"the program's last byte", flip(s - 1), TImageStatus::isDamaged,
+       "fails the image's checksum"},
+      {"the block's first byte", flip(s), TImageStatus::isDamaged, "fails the image's checksum"},
       {"a byte inside a resource", flip(s + FBlock.size() / 2), TImageStatus::isDamaged,
-       "its resource block fails its checksum"},
-      {"the block's last byte", flip(t - 1), TImageStatus::isDamaged,
-       "its resource block fails its checksum"},
+       "fails the image's checksum"},
+      {"the block's last byte", flip(t - 1), TImageStatus::isDamaged, "fails the image's checksum"},
+      // A whole image with bytes after it used to be called truncated.
+      {"bytes appended", FImage + "appended", TImageStatus::isDamaged,
+       "8 bytes were appended after its trailer"},
       {"the trailer's magic", flip(t + 3), TImageStatus::isDamaged,
        "the magic of its trailer is wrong"},
       {"the trailer's version", flip(t + 8), TImageStatus::isDamaged,
@@ -160,8 +173,12 @@ TEST_F(InstallerImageTest, EveryDamageHasItsOwnMessageAndRegistersNothing) {
        "its trailer fails its checksum"},
       {"the trailer's checksum", flip(t + 39), TImageStatus::isDamaged,
        "its trailer fails its checksum"},
-      {"a later format version", ImageWith(FBlock, MakeImageTrailer(s, FBlock, 2)),
-       TImageStatus::isUnknownVersion, "format version 2, but this setup program reads only"},
+      {"a later format version", ImageWith(FBlock, Trailer(FBlock, 3)),
+       TImageStatus::isUnknownVersion, "format version 3, but this setup program reads only"},
+      // Version 1 checked the block alone.
+      {"the earlier format version", ImageWith(FBlock, Trailer(FBlock, 1)),
+       TImageStatus::isUnknownVersion,
+       "format version 1, but this setup program reads only version 2"},
       {"the reserved field set",
        ImageWith(FBlock, Reseal(trailer.substr(0, 12) + LE32(1) + trailer.substr(16))),
        TImageStatus::isMalformed, "reserved field"},
@@ -171,7 +188,10 @@ TEST_F(InstallerImageTest, EveryDamageHasItsOwnMessageAndRegistersNothing) {
        TImageStatus::isTruncated, "its trailer says the image is"},
       {"a block size that overflows", ImageWith(FBlock, trailerWith(24, ~uint64_t{0} - 8)),
        TImageStatus::isMalformed, "beyond any file"},
-      {"bytes between block and trailer", FStub + FBlock + "junk" + MakeImageTrailer(s, FBlock),
+      // The sum of offset and size used to overflow first, giving "the image is 39 bytes long".
+      {"an offset that overflows", ImageWith(FBlock, trailerWith(16, ~uint64_t{0} - 8)),
+       TImageStatus::isMalformed, "beyond any file"},
+      {"bytes between block and trailer", FStub + FBlock + "junk" + Trailer(FBlock),
        TImageStatus::isMalformed, "4 stray bytes lie between the resource block and the trailer"},
       {"a block too short for its header", SealedImage("RSRC"), TImageStatus::isMalformed,
        "too short for its header"},
