@@ -45,8 +45,10 @@ enum class TFileAccess { Read, Write, ReadWrite };
 // reason "not a regular file" (a folder: the system's own reason). Opening for writing a file
 // that has no write permission bits fails, also for the superuser, the way a read-only file is
 // refused on systems that have the attribute; so does a program that is running.
-// Windows: CreateFileA with OPEN_EXISTING, FILE_SHARE_READ, and a GetFileType of
-// FILE_TYPE_DISK; for writing, FILE_FLAG_OPEN_REPARSE_POINT and a refused reparse point.
+// Windows: CreateFileA with OPEN_EXISTING and a GetFileType of FILE_TYPE_DISK; for reading
+// FILE_SHARE_READ | FILE_SHARE_DELETE (so that a file that this process holds open with DELETE
+// access, its own temporary file, can still be read by name), for writing FILE_SHARE_READ,
+// FILE_FLAG_OPEN_REPARSE_POINT and a refused reparse point.
 THandle FileOpen(const std::string& path, TFileAccess access);
 
 // Creates a file or truncates an existing one ("create always") for reading and writing. Never
@@ -77,6 +79,8 @@ THandle ReopenForReading(const std::string& path, THandle handle);
 // The name is target's followed by ".part" and a counter, shortened when that would be longer
 // than the system takes a name or a path; an existing entry is never used. A target whose path
 // is longer than the system takes fails (with the system's reason), as creating it would.
+// Windows: the same names (MAX_PATH and the name limit of 255 instead of PATH_MAX and NAME_MAX),
+// each tried with FileCreateNew.
 THandle FileCreateBeside(const std::string& target, std::string& tempName);
 
 // Plain transfers: the count moved, 0 at the end of the file, -1 on failure. Interrupted calls
@@ -126,6 +130,7 @@ class TFileHandle {
 // (the same file system and the same file on it, so a hard link counts too).
 bool SameFile(THandle handle, const std::string& path);
 // True when both paths, followed through symbolic links, name one and the same existing file.
+// Windows (both): the volume serial number and file index of GetFileInformationByHandle.
 bool SameFile(const std::string& path1, const std::string& path2);
 
 // The full path of a possibly relative path, as text only: made absolute against the current
@@ -165,6 +170,9 @@ bool MoveFile(const std::string& source, const std::string& dest, THandle opened
 // Whether a file may be put in place of target: true when nothing stands there, or a regular file
 // that this process could write (not read-only, not a running program). Anything else (a folder,
 // a symbolic link, a pipe, a device) gives false with the reason "not a regular file".
+// POSIX: lstat, then an open for writing without truncation, closed at once. Windows:
+// GetFileAttributesA (no FILE_ATTRIBUTE_DIRECTORY, _REPARSE_POINT, _READONLY or _DEVICE), then
+// CreateFileA with GENERIC_WRITE and OPEN_EXISTING, closed at once (a running program refuses it).
 bool CanReplace(const std::string& target);
 // Puts the complete file newFile in place of target in one step: CanReplace(target), then a
 // rename that replaces target. The caller flushes newFile first (FileFlush). A symbolic link
