@@ -94,9 +94,12 @@ bool FileTruncate(THandle handle, int64_t size);
 // before it is put under its final name; false when that fails (the medium is full or broken).
 // POSIX: fsync; Windows: FlushFileBuffers.
 bool FileFlush(THandle handle);
+// Closes the handle (InvalidHandle does nothing), keeping the reason of an earlier failure for
+// LastOsErrorText, so that an owner that closes on its way out does not lose it.
 void FileClose(THandle handle);
 
-// An open file handle, closed when the object goes. Move-only; Release hands the handle over.
+// An open file handle, closed when the object goes: the one owning type of a handle, in the
+// system files as elsewhere. Move-only; Release hands the handle over.
 class TFileHandle {
  public:
   TFileHandle() = default;

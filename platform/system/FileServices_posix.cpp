@@ -30,36 +30,8 @@ constexpr int MaxBesideAttempts = 100;
 
 thread_local bool GEntryTaken = false;
 
-// An open descriptor, closed when the object goes. Closing keeps errno, so that a failure reported
-// after the descriptor went is still the one that caused it.
-class TFd {
- public:
-  explicit TFd(int fd = -1) : FFd(fd) {}
-  ~TFd() { Reset(); }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-
-  int Get() const { return FFd; }
-  bool Valid() const { return FFd >= 0; }
-  int Release() {
-    const int fd = FFd;
-    FFd = -1;
-    return fd;
-  }
-  void Reset() {
-    if (FFd < 0) return;
-    const int saved = errno;
-    close(Release());
-    errno = saved;
-  }
-  // Closes and says whether the close went well (it reports late write errors).
-  bool Close() { return close(Release()) == 0; }
-
- private:
-  int FFd;
-};
-
 int ToFd(THandle handle) { return static_cast<int>(handle); }
+int Fd(const TFileHandle& file) { return ToFd(file.Get()); }
 
 bool Fail(int error) {
   errno = error;
@@ -119,10 +91,10 @@ THandle OpenRegular(const std::string& path, int accessFlags, bool follow) {
   if (!follow && S_ISLNK(st.st_mode)) return FailHandle(ELOOP);
   if (!CheckRegular(st)) return InvalidHandle;
   const int flags = accessFlags | O_CLOEXEC | O_NONBLOCK | (follow ? 0 : O_NOFOLLOW);
-  TFd fd(open(path.c_str(), flags));
-  if (!fd.Valid() || fstat(fd.Get(), &st) != 0 || !CheckRegular(st)) return InvalidHandle;
+  TFileHandle fd(open(path.c_str(), flags));
+  if (!fd.Valid() || fstat(Fd(fd), &st) != 0 || !CheckRegular(st)) return InvalidHandle;
   if (accessFlags != O_RDONLY && !CheckWritable(st)) return InvalidHandle;
-  if (!ClearNonBlocking(fd.Get())) return InvalidHandle;
+  if (!ClearNonBlocking(Fd(fd))) return InvalidHandle;
   return fd.Release();
 }
 
@@ -169,24 +141,26 @@ bool CopyContents(int in, int out) {
 // leaves part of a file under the final name; then the source goes. opened, when valid, is the
 // source's own handle, which is read in place of the name.
 bool CopyAcross(const std::string& source, const std::string& dest, THandle opened) {
-  TFd ownSource(opened == InvalidHandle ? ToFd(OpenRegular(source, O_RDONLY, false)) : -1);
+  TFileHandle ownSource(opened == InvalidHandle ? OpenRegular(source, O_RDONLY, false)
+                                                : InvalidHandle);
   if (opened == InvalidHandle && !ownSource.Valid()) return false;
-  const int in = opened == InvalidHandle ? ownSource.Get() : ToFd(opened);
+  const int in = opened == InvalidHandle ? Fd(ownSource) : ToFd(opened);
   struct stat st {};
   if (fstat(in, &st) != 0) return false;
 
   std::string temp;
-  TFd out(ToFd(FileCreateBeside(dest, temp)));
+  TFileHandle out(FileCreateBeside(dest, temp));
   if (!out.Valid()) return false;
   TTempFileRegistration listed(temp, out.Get());
   // The permission bits are set explicitly: the file was made private.
-  const bool complete = CopyContents(in, out.Get()) && fchmod(out.Get(), st.st_mode & 07777) == 0 &&
-                        fsync(out.Get()) == 0;
-  if (!complete || !out.Close()) {
+  const bool complete =
+      CopyContents(in, Fd(out)) && fchmod(Fd(out), st.st_mode & 07777) == 0 && fsync(Fd(out)) == 0;
+  listed.Reset();
+  out.Close();
+  if (!complete) {
     UnlinkQuietly(temp);
     return false;
   }
-  listed.Reset();
   // A link never replaces a dest that appeared meanwhile, unlike a rename.
   if (link(temp.c_str(), dest.c_str()) != 0) {
     UnlinkQuietly(temp);
@@ -241,12 +215,12 @@ THandle FileCreate(const std::string& path) {
   }
   // Opened without truncation first, so that a read-only file is refused before it loses its
   // contents; then emptied.
-  TFd fd(
+  TFileHandle fd(
       open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, PrivateFileMode));
-  if (!fd.Valid() || fstat(fd.Get(), &st) != 0 || !CheckRegular(st) || !CheckWritable(st)) {
+  if (!fd.Valid() || fstat(Fd(fd), &st) != 0 || !CheckRegular(st) || !CheckWritable(st)) {
     return InvalidHandle;
   }
-  if (ftruncate(fd.Get(), 0) != 0 || !ClearNonBlocking(fd.Get())) return InvalidHandle;
+  if (ftruncate(Fd(fd), 0) != 0 || !ClearNonBlocking(Fd(fd))) return InvalidHandle;
   return fd.Release();
 }
 
@@ -262,10 +236,10 @@ THandle FileCreateNew(const std::string& path) {
 bool LastErrorWasEntryTaken() { return GEntryTaken; }
 
 THandle ReopenForReading(const std::string& path, THandle handle) {
-  TFd fd(ToFd(OpenRegular(path, O_RDONLY, false)));
+  TFileHandle fd(OpenRegular(path, O_RDONLY, false));
   struct stat opened {};
   struct stat reopened {};
-  if (!fd.Valid() || fstat(ToFd(handle), &opened) != 0 || fstat(fd.Get(), &reopened) != 0) {
+  if (!fd.Valid() || fstat(ToFd(handle), &opened) != 0 || fstat(Fd(fd), &reopened) != 0) {
     return InvalidHandle;
   }
   if (!SameIdentity(opened, reopened)) return FailHandle(ErrNotSameFile);
@@ -337,7 +311,10 @@ bool FileTruncate(THandle handle, int64_t size) {
 bool FileFlush(THandle handle) { return fsync(ToFd(handle)) == 0; }
 
 void FileClose(THandle handle) {
-  if (handle != InvalidHandle) close(ToFd(handle));
+  if (handle == InvalidHandle) return;
+  const int saved = errno;
+  close(ToFd(handle));
+  errno = saved;
 }
 
 bool SameFile(THandle handle, const std::string& path) {
@@ -453,7 +430,7 @@ bool CanReplace(const std::string& target) {
   if (!CheckRegular(st) || !CheckWritable(st)) return false;
   // Opening for writing, without truncating, tells whether this process may write the file at
   // all (permissions, a running program); nothing is written.
-  TFd probe(open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  TFileHandle probe(open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   return probe.Valid();
 }
 
@@ -475,12 +452,12 @@ std::string LastOsErrorText() {
 }
 
 std::shared_ptr<const TFileMapping> TFileMapping::Map(const std::string& path) {
-  TFd fd(ToFd(OpenRegular(path, O_RDONLY, true)));
+  TFileHandle fd(OpenRegular(path, O_RDONLY, true));
   struct stat st {};
-  if (!fd.Valid() || fstat(fd.Get(), &st) != 0) return nullptr;
+  if (!fd.Valid() || fstat(Fd(fd), &st) != 0) return nullptr;
   if (st.st_size == 0) return std::shared_ptr<const TFileMapping>(new TFileMapping(nullptr, 0));
   void* data =
-      mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd.Get(), 0);
+      mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, Fd(fd), 0);
   if (data == MAP_FAILED)
     return nullptr;  // the descriptor goes either way; a mapping keeps the file
   madvise(data, static_cast<std::size_t>(st.st_size), MADV_SEQUENTIAL);
