@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 
 #include "SystemServices.h"
 #include "TestSupport.h"
@@ -335,8 +337,36 @@ TEST(FileSourceTest, ANameTakenOverByAnotherFileIsNotDeleted) {
   }
 }
 
+// A temporary folder in memory (tmpfs), where thousands of entries are made in a fraction of a
+// second; TMPDIR names it while the object lives.
+class TMemoryTempDir {
+ public:
+  TMemoryTempDir() {
+    std::string pattern = "/dev/shm/tavrix-test-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a folder in /dev/shm");
+    FPath = pattern;
+    const char* old = std::getenv("TMPDIR");
+    FOld = old ? old : "";
+    setenv("TMPDIR", FPath.c_str(), 1);
+  }
+  ~TMemoryTempDir() {
+    setenv("TMPDIR", FOld.c_str(), 1);
+    std::error_code ec;
+    fs::remove_all(FPath, ec);
+  }
+  TMemoryTempDir(const TMemoryTempDir&) = delete;
+  TMemoryTempDir& operator=(const TMemoryTempDir&) = delete;
+
+  std::string operator/(const std::string& name) const { return FPath + "/" + name; }
+  std::vector<std::string> Names() const { return ListFolder(FPath); }
+
+ private:
+  std::string FPath;
+  std::string FOld;
+};
+
 TEST(FileSourceTest, WhenEveryCounterIsTakenTheReadRaisesCreateError) {
-  TTempDir tmp(true);
+  TMemoryTempDir tmp;
   InOneSecond([&](unsigned second) {
     // The names of this second and the next, in case the clock moves on meanwhile.
     for (unsigned s : {second, (second + 1) % 60}) {
