@@ -17,7 +17,9 @@ struct TSlot {
   std::atomic<bool> Claimed{false};
   std::atomic<uint32_t> Sequence{0};
   std::atomic<bool> Live{false};
-  std::atomic<THandle> Handle{InvalidHandle};
+  // Read only while Live. Zero to begin with, like every field, so that the table takes no room
+  // in the program file (it is zero-initialised data).
+  std::atomic<THandle> Handle{0};
   std::atomic<char> Path[MaxListedTempPath]{};
 };
 
