@@ -566,6 +566,7 @@ TEST(FileSourceFormTest, OptimalEncoderChangesNothingButTheFileDataValue) {
     source->SetFileName(program);
     source->SetCompress(true);
     source->SetEncoder(encoder);
+    (new TFileSource(&root))->SetName("FileSource2");  // a root lacking it is not read back
     TMemoryStream s;
     WriteComponentToStream(s, &root);
     return BytesOfStream(s);

@@ -385,15 +385,13 @@ TEST_F(MksetupBuildTest, WithFormEachStoredFileSourceCarriesTheFileItNames) {
 // one stays as it is.
 TEST_F(MksetupBuildTest, BestPacksEveryCompressedFileSourceSmaller) {
   fs::create_directories(FDir / "forms");
-  WriteWholeFile(FDir / "forms/form.txt", BytesOf("object Box: TDataModule\n"
-                                                  "  object FileSource1: TFileSource\n"
-                                                  "    Compress = True\n"
-                                                  "  end\n"
-                                                  "  object FileSource2: TFileSource\n"
-                                                  "    Compress = False\n"
-                                                  "    Store = True\n"
-                                                  "  end\n"
-                                                  "end\n"));
+  // The installer's form with the licence stored plain.
+  std::string form = OwnForm();
+  const std::string licenceCompressed = "Compress = True\n    Extension = '.txt'";
+  const std::size_t at = form.find(licenceCompressed);
+  ASSERT_NE(at, std::string::npos);
+  form.replace(at, licenceCompressed.size(), "Compress = False\n    Extension = '.txt'");
+  WriteWholeFile(FDir / "forms/form.txt", BytesOf(form));
   for (const bool ownForm : {false, true}) {
     SCOPED_TRACE(ownForm ? "a form of its own" : "the installer's form");
     std::vector<std::string> args = {"--program", FProgram, "--licence", FLicence, "--stub", FStub};
